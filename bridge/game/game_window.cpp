@@ -1,0 +1,52 @@
+// Both queries ask the window manager only: no message is sent to the game's windows, so a hung
+// game cannot block them, and the hook thread may ask too.
+#include "game/game_window.h"
+#include <wchar.h>
+#include "game/game_process.h"
+
+const wchar_t game_window_class[] = L"UnrealWindow";
+
+namespace {
+// Longer class names are cut and never equal the game's.
+constexpr int kClassNameCap = 64;
+
+// Set by tests before the code under test runs.
+bool (*volatile front_window_query)(void) = NULL;
+
+bool has_game_class(HWND window) {
+    wchar_t name[kClassNameCap];
+    name[0] = 0;
+    GetClassNameW(window, name, kClassNameCap);
+    return !wcscmp(name, game_window_class);
+}
+}  // namespace
+
+bool game_window_in_front(void) {
+    bool (*query)(void) = front_window_query;
+    if (query) return query();
+    HWND front = GetForegroundWindow();
+    if (!front) return false;
+    DWORD pid = 0;
+    GetWindowThreadProcessId(front, &pid);
+    DWORD game = game_pid;
+    if (game != 0 && pid == game) return true;
+    return has_game_class(front);
+}
+
+BOOL CALLBACK game_window_enum_proc(HWND window, LPARAM param) {
+    window_pick* pick = reinterpret_cast<window_pick*>(param);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    if (pid != pick->pid || !IsWindowVisible(window) || GetWindow(window, GW_OWNER)) return TRUE;
+    bool game_class = has_game_class(window);
+    if (!pick->chosen || game_class) pick->chosen = window;
+    return game_class ? FALSE : TRUE;
+}
+
+HWND find_game_window(DWORD pid) {
+    window_pick pick = {pid, NULL};
+    EnumWindows(game_window_enum_proc, reinterpret_cast<LPARAM>(&pick));
+    return pick.chosen;
+}
+
+void set_front_window_query(bool (*query)(void)) { front_window_query = query; }

@@ -1,0 +1,16 @@
+// Speech line protocol: interprets each line of speech.txt (speak, stop, watchdog, comment) and
+// holds the mod's version announcement until the game window is in front. Owns the watchdog
+// and the held announcement. Main thread only: handle_speech_line is called by the follower,
+// the two timers by the run.
+#pragma once
+#include <stddef.h>
+#include <stdint.h>
+
+// line holds count bytes (0 to 16384, no line feed) and has one spare byte after them.
+void handle_speech_line(char* line, size_t count);
+void release_startup_announcement(const char* reason);
+void tick_startup_announcement(uint64_t now);
+void check_speech_watchdog(void);
+
+// Back to the start state: nothing held or released, no watchdog (tests only).
+void reset_protocol(void);

@@ -1,0 +1,9 @@
+// The resident run: start-up, the main loop that drives every periodic step, and shutdown.
+// Owns the run's timers and the hook thread's handle. Main thread only; called by wWinMain
+// once the instance lock is held.
+#pragma once
+#include <windows.h>
+
+// Runs until the game exits or no game turns up within the game timeout; releases and closes
+// the mutex and returns the exit code 0.
+int run_bridge(HANDLE instance_mutex);

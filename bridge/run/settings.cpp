@@ -1,0 +1,126 @@
+#include "run/settings.h"
+#include "run/log.h"
+#include <wchar.h>
+#include <stdlib.h>
+
+const wchar_t instance_base_name[] = L"Local\\TolvaneSpeech_SingleInstance";
+const wchar_t default_game_exe_name[] = L"Tolvane-Win64-Shipping.exe";
+
+wchar_t exe_dir[kModulePathCap];
+wchar_t game_dir[kModulePathCap];
+int backend;
+bool hang_dump_enabled;
+int hang_seconds;
+wchar_t speech_file_path[kPathCap];
+wchar_t log_path[kPathCap];
+wchar_t instance_name[kInstanceNameCap];
+wchar_t game_exe_name[kGameExeNameCap];
+DWORD requested_pid;
+int game_timeout;
+bool from_start;
+bool quiet;
+const wchar_t* say_text;
+bool say_queued;
+bool check_mode;
+
+namespace {
+void set_defaults(void) {
+    backend = kBackendAuto;
+    hang_dump_enabled = true;
+    hang_seconds = 20;
+    log_path[0] = 0;
+    format_wide(instance_name, kInstanceNameCap, L"%ls", instance_base_name);
+    format_wide(game_exe_name, kGameExeNameCap, L"%ls", default_game_exe_name);
+    requested_pid = 0;
+    game_timeout = 600;
+    from_start = false;
+    quiet = false;
+    say_text = NULL;
+    say_queued = false;
+    check_mode = false;
+}
+
+struct settings_init {
+    settings_init() { set_defaults(); }
+} init_at_start;
+
+// Backend words are matched without regard to case; any other word means auto.
+int backend_from_word(const wchar_t* word) {
+    if (!_wcsicmp(word, L"nvda")) return kBackendNvda;
+    if (!_wcsicmp(word, L"sapi")) return kBackendSapi;
+    if (!_wcsicmp(word, L"log")) return kBackendLog;
+    return kBackendAuto;
+}
+}  // namespace
+
+void cut_at_last_backslash(wchar_t* path) {
+    wchar_t* last = wcsrchr(path, L'\\');
+    if (last) *last = 0;
+}
+
+void reset_settings(void) {
+    set_defaults();
+    speech_file_path[0] = 0;
+}
+
+void load_settings(void) {
+    wchar_t module[kModulePathCap];
+    DWORD n = GetModuleFileNameW(NULL, module, kModulePathCap);
+    if (n == 0) module[0] = 0;
+    module[kModulePathCap - 1] = 0;
+    format_wide(exe_dir, kModulePathCap, L"%ls", module);
+    cut_at_last_backslash(exe_dir);
+    format_wide(game_dir, kModulePathCap, L"%ls", exe_dir);
+    for (int i = 0; i < 3; i++) cut_at_last_backslash(game_dir);
+
+    format_wide(speech_file_path, kPathCap, L"%ls\\speech.txt", exe_dir);
+    wchar_t ini[kPathCap];
+    format_wide(ini, kPathCap, L"%ls\\TolvaneSpeech.ini", exe_dir);
+
+    wchar_t word[32];
+    GetPrivateProfileStringW(L"Speech", L"Backend", L"auto", word, 32, ini);
+    backend = backend_from_word(word);
+    hang_dump_enabled = GetPrivateProfileIntW(L"Debug", L"HangDump", 1, ini) != 0;
+    // The value comes back unsigned; a negative number must count as below 9 too.
+    int seconds = (int)GetPrivateProfileIntW(L"Debug", L"HangSeconds", 20, ini);
+    hang_seconds = seconds < 9 ? 8 : seconds;
+}
+
+void parse_command_line(int argc, wchar_t** argv) {
+    for (int i = 1; i < argc; i++) {
+        const wchar_t* arg = argv[i];
+        // An option's value is the next argument, whatever it looks like.
+        const wchar_t* value = i + 1 < argc ? argv[i + 1] : NULL;
+        bool takes_value = true;
+        if (!wcscmp(arg, L"--pid")) {
+            if (value) requested_pid = wcstoul(value, NULL, 10);
+        } else if (!wcscmp(arg, L"--file")) {
+            if (value) format_wide(speech_file_path, kPathCap, L"%ls", value);
+        } else if (!wcscmp(arg, L"--log")) {
+            if (value) format_wide(log_path, kPathCap, L"%ls", value);
+        } else if (!wcscmp(arg, L"--instance")) {
+            if (value) format_wide(instance_name, kInstanceNameCap, L"%ls_%ls", instance_base_name, value);
+        } else if (!wcscmp(arg, L"--game-exe")) {
+            if (value) format_wide(game_exe_name, kGameExeNameCap, L"%ls", value);
+        } else if (!wcscmp(arg, L"--game-timeout")) {
+            if (value) game_timeout = (int)wcstol(value, NULL, 10);
+        } else if (!wcscmp(arg, L"--say")) {
+            if (value) say_text = value;
+        } else if (!wcscmp(arg, L"--backend")) {
+            if (value) backend = backend_from_word(value);
+        } else {
+            takes_value = false;
+            if (!wcscmp(arg, L"--from-start"))
+                from_start = true;
+            else if (!wcscmp(arg, L"--quiet"))
+                quiet = true;
+            else if (!wcscmp(arg, L"--no-hang"))
+                hang_dump_enabled = false;
+            else if (!wcscmp(arg, L"--queue"))
+                say_queued = true;
+            else if (!wcscmp(arg, L"--check"))
+                check_mode = true;
+        }
+        if (takes_value && value) i++;
+    }
+}

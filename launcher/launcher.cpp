@@ -1,0 +1,2 @@
+#include <windows.h>
+extern "C" int tolvane_launch(void) { return 0; }

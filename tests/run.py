@@ -1,0 +1,175 @@
+#!/usr/bin/env python3
+"""Runs the whole suite under Wine: the unit test programs, then the integration tests.
+
+usage: run.py --build DIR [FILTER ...]
+
+A FILTER is a substring of a test's name ("unit/test_log:log_line_cut", "integration/test_modes:").
+The last line printed is the closing summary "N passed, N failed"; the exit code is 0 only when
+nothing failed.
+"""
+import argparse
+import importlib.util
+import os
+import signal
+import subprocess
+import sys
+import threading
+import time
+import traceback
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import testbed  # noqa: E402
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+UNIT_TIMEOUT = 600
+
+
+class Results:
+    def __init__(self):
+        self.passed = 0
+        self.failed = []
+
+    def ok(self, name, secs):
+        self.passed += 1
+        print("PASS %s (%.1f s)" % (name, secs), flush=True)
+
+    def fail(self, name, secs, why):
+        self.failed.append(name)
+        print("FAIL %s (%.1f s)\n    %s" % (name, secs, why.rstrip().replace("\n", "\n    ")), flush=True)
+
+
+def wanted(name, filters):
+    return not filters or any(f in name for f in filters)
+
+
+def run_unit(bed, results, filters):
+    for exe in sorted(os.listdir(bed.unit)) if os.path.isdir(bed.unit) else []:
+        if not exe.endswith(".exe"):
+            continue
+        prefix = "unit/" + exe[:-4] + ":"
+        if not wanted(prefix, filters) and not any(f.startswith(prefix) for f in filters):
+            continue
+        case_filter = [f[len(prefix):] for f in filters if f.startswith(prefix) and len(f) > len(prefix)]
+        tmp = os.path.join(bed.scratch, "unit")
+        os.makedirs(tmp, exist_ok=True)
+        env = dict(bed.env, UNIT_TMP=testbed.win_path(tmp))
+        start = time.time()
+        try:
+            done = subprocess.run(["wine", os.path.join(bed.unit, exe)] + case_filter[:1], env=env,
+                                  stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=UNIT_TIMEOUT,
+                                  cwd=bed.unit)
+            out = done.stdout.decode("utf-8", "replace")
+            code = done.returncode
+        except subprocess.TimeoutExpired as e:
+            out = (e.stdout or b"").decode("utf-8", "replace")
+            code = "timeout"
+        secs = time.time() - start
+        failures = {}
+        seen = 0
+        for line in out.splitlines():
+            if line.startswith("PASS "):
+                seen += 1
+                results.ok(prefix + line[5:], 0)
+            elif line.startswith("FAIL "):
+                name, _, why = line[5:].partition(": ")
+                failures.setdefault(name, []).append(why)
+        for name, whys in failures.items():
+            seen += 1
+            results.fail(prefix + name, 0, "\n".join(whys))
+        summary = [l for l in out.splitlines() if l.endswith(" failed") and " passed, " in l]
+        if code not in (0, 1) or not summary:
+            results.fail(prefix + "(program)", secs, "exit %s after %.1f s; output ends:\n%s"
+                         % (code, secs, "\n".join(out.splitlines()[-15:])))
+        print("     %s: %d cases in %.1f s" % (exe, seen, secs), flush=True)
+
+
+def load_module(path):
+    spec = importlib.util.spec_from_file_location(os.path.basename(path)[:-3], path)
+    module = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(module)
+    return module
+
+
+def run_integration(bed, results, filters):
+    folder = os.path.join(HERE, "integration")
+    for fname in sorted(os.listdir(folder)):
+        if not (fname.startswith("test_") and fname.endswith(".py")):
+            continue
+        module = load_module(os.path.join(folder, fname))
+        for attr in sorted(vars(module)):
+            fn = getattr(module, attr)
+            if not (attr.startswith("test_") and callable(fn)):
+                continue
+            name = "integration/%s:%s" % (fname[:-3], attr[5:])
+            if not wanted(name, filters):
+                continue
+            run_one(bed, results, name, fn)
+
+
+def run_one(bed, results, name, fn):
+    scene = bed.scene(name.split("/", 1)[1].replace(":", "."))
+    timeout = getattr(fn, "timeout", 120)
+    timed_out = []
+
+    def expire():
+        timed_out.append(True)
+        scene.cleanup()
+
+    timer = threading.Timer(timeout, expire)
+    timer.daemon = True
+    start = time.time()
+    timer.start()
+    try:
+        fn(scene)
+        error = None
+    except Exception:
+        error = traceback.format_exc(limit=6)
+    finally:
+        timer.cancel()
+        scene.cleanup()
+    secs = time.time() - start
+    if timed_out:
+        error = "timed out after %d s\n%s" % (timeout, error or "")
+    if error:
+        results.fail(name, secs, error)
+    else:
+        results.ok(name, secs)
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--build", default="build")
+    parser.add_argument("--no-unit", action="store_true")
+    parser.add_argument("--no-integration", action="store_true")
+    parser.add_argument("filters", nargs="*")
+    args = parser.parse_args()
+
+    bed = testbed.TestBed(args.build)
+    results = Results()
+
+    def on_signal(signum, frame):
+        raise KeyboardInterrupt()
+
+    signal.signal(signal.SIGTERM, on_signal)
+    start = time.time()
+    try:
+        bed.start()
+        if not args.no_unit:
+            run_unit(bed, results, args.filters)
+        if not args.no_integration:
+            run_integration(bed, results, args.filters)
+    except KeyboardInterrupt:
+        results.fail("(run)", time.time() - start, "interrupted")
+    except Exception:
+        results.fail("(test bed)", time.time() - start, traceback.format_exc())
+    finally:
+        bed.stop()
+    print("suite time %.0f s" % (time.time() - start))
+    if results.failed:
+        print("failed: " + ", ".join(results.failed))
+    print("%d passed, %d failed" % (results.passed, len(results.failed)), flush=True)
+    return 1 if results.failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

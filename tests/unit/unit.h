@@ -1,0 +1,74 @@
+// A small test framework for the unit tests, which run as console programs under Wine.
+// TEST(name) registers a case; CHECK and CHECK_EQ record a failure and go on; REQUIRE returns.
+// Each case prints "PASS name" or "FAIL name: where: what"; the program ends with
+// "N passed, N failed" and exits 1 when anything failed. An argument runs only the cases whose
+// name contains it.
+#pragma once
+#include <windows.h>
+#include <stdint.h>
+#include <string>
+
+typedef void (*unit_fn)(void);
+struct unit_registrar {
+    unit_registrar(const char* name, unit_fn fn);
+};
+void unit_fail(const char* file, int line, const std::string& what);
+bool unit_failed_now(void);
+
+std::string unit_str(long long v);
+std::string unit_str(unsigned long long v);
+std::string unit_str(const std::string& v);
+std::string unit_str(const char* v);
+std::string unit_str(const wchar_t* v);
+std::string unit_str(const std::wstring& v);
+inline std::string unit_str(int v) { return unit_str((long long)v); }
+inline std::string unit_str(long v) { return unit_str((long long)v); }
+inline std::string unit_str(unsigned v) { return unit_str((unsigned long long)v); }
+inline std::string unit_str(unsigned long v) { return unit_str((unsigned long long)v); }
+inline std::string unit_str(bool v) { return v ? "true" : "false"; }
+
+#define TEST(name)                                            \
+    static void name(void);                                   \
+    static unit_registrar name##_registrar(#name, name);      \
+    static void name(void)
+
+#define CHECK(cond)                                                        \
+    do {                                                                   \
+        if (!(cond)) unit_fail(__FILE__, __LINE__, "CHECK(" #cond ")");    \
+    } while (0)
+
+#define CHECK_EQ(a, b)                                                             \
+    do {                                                                           \
+        auto unit_a_ = (a);                                                        \
+        auto unit_b_ = (b);                                                        \
+        if (!(unit_a_ == unit_b_))                                                 \
+            unit_fail(__FILE__, __LINE__,                                          \
+                      std::string(#a " == " #b ": ") + unit_str(unit_a_) + " vs " + \
+                          unit_str(unit_b_));                                      \
+    } while (0)
+
+#define REQUIRE(cond)                                                        \
+    do {                                                                     \
+        if (!(cond)) {                                                       \
+            unit_fail(__FILE__, __LINE__, "REQUIRE(" #cond ")");             \
+            return;                                                          \
+        }                                                                    \
+    } while (0)
+
+// A fresh empty folder for the current case (under %TEMP%), without trailing backslash.
+std::wstring unit_temp_dir(void);
+// Whole-file helpers; read gives "" for a missing file.
+std::string unit_read_file(const std::wstring& path);
+bool unit_write_file(const std::wstring& path, const std::string& bytes);
+bool unit_append_file(const std::wstring& path, const std::string& bytes);
+bool unit_file_exists(const std::wstring& path);
+// Count of occurrences of needle in hay.
+int unit_count(const std::string& hay, const std::string& needle);
+std::wstring unit_widen(const std::string& utf8);
+
+// A controlled clock for the modules' tick: install it, then set or advance it.
+void unit_fake_clock_install(uint64_t start);
+void unit_fake_clock_set(uint64_t now);
+void unit_fake_clock_advance(uint64_t ms);
+uint64_t unit_fake_clock_now(void);
+void unit_fake_clock_remove(void);
