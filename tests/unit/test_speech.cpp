@@ -1,1 +1,266 @@
+// The router against the project's stand-in NVDA client (copied beside a fake exe_dir) and the
+// stand-in SAPI voice (registered in the test prefix, recording into VOICE_STUB_DIR).
 #include "unit.h"
+#include <objbase.h>
+#include <wchar.h>
+#include <string>
+#include <vector>
+#include "run/log.h"
+#include "run/settings.h"
+#include "speech/speech.h"
+
+namespace {
+std::wstring dir;
+
+std::wstring doubles_dir(void) {
+    wchar_t path[MAX_PATH];
+    GetModuleFileNameW(NULL, path, MAX_PATH);
+    *wcsrchr(path, L'\\') = 0;
+    return std::wstring(path) + L"\\..\\doubles";
+}
+
+// A fresh router with its exe_dir, log and voice folder in a new temp folder.
+void setup(int which_backend, const char* client = "nvdaControllerClient.dll",
+           const wchar_t* client_name = L"nvdaControllerClient.dll") {
+    static bool com = SUCCEEDED(CoInitializeEx(NULL, COINIT_APARTMENTTHREADED));
+    (void)com;
+    close_log();
+    reset_speech();
+    dir = unit_temp_dir();
+    format_wide(exe_dir, kModulePathCap, L"%ls", dir.c_str());
+    format_wide(log_path, kPathCap, L"%ls\\TolvaneSpeech.log", dir.c_str());
+    SetEnvironmentVariableW(L"VOICE_STUB_DIR", dir.c_str());
+    backend = which_backend;
+    if (client) {
+        std::wstring from = doubles_dir() + L"\\" + unit_widen(client);
+        CopyFileW(from.c_str(), (dir + L"\\" + client_name).c_str(), FALSE);
+    }
+    open_log(false);
+}
+
+void control_nvda(const std::string& text) { unit_write_file(dir + L"\\nvda_control.txt", text); }
+void control_voice(const std::string& text) { unit_write_file(dir + L"\\voice_control.txt", text); }
+
+// Record lines without their time, filtered: "cancelSpeech", "speakText\t0\tHello", ...
+std::vector<std::string> events(const wchar_t* file, const char* skip = "testIfRunning attach detach") {
+    std::vector<std::string> out;
+    std::string text = unit_read_file(dir + L"\\" + file);
+    size_t at = 0;
+    while (at < text.size()) {
+        size_t end = text.find('\n', at);
+        std::string line = text.substr(at, end - at);
+        at = end == std::string::npos ? text.size() : end + 1;
+        std::string rest = line.substr(line.find('\t') + 1);
+        std::string name = rest.substr(0, rest.find('\t'));
+        if (std::string(" ") .append(skip).append(" ").find(" " + name + " ") == std::string::npos)
+            out.push_back(rest);
+    }
+    return out;
+}
+std::vector<std::string> nvda(void) { return events(L"nvda_calls.txt"); }
+std::vector<std::string> voice(void) { return events(L"voice_calls.txt", ""); }
+
+std::string log_text(void) { return unit_read_file(dir + L"\\TolvaneSpeech.log"); }
+std::vector<std::string> list(std::initializer_list<const char*> items) {
+    return std::vector<std::string>(items.begin(), items.end());
+}
+std::string joined(const std::vector<std::string>& v) {
+    std::string s;
+    for (const std::string& x : v) s += "[" + x + "]";
+    return s;
+}
+}  // namespace
+
+TEST(nvda_route_interrupts_and_queues) {
+    setup(kBackendAuto);
+    load_nvda_client();
+    REQUIRE(nvda_client_loaded());
+    speak(L"Hello", true);
+    speak(L"World", false);
+    CHECK_EQ(joined(nvda()), joined(list({"cancelSpeech", "speakText\t0\tHello", "speakText\t0\tWorld"})));
+    CHECK_EQ(speech_route, (int)kRouteNvda);
+    CHECK_EQ(lines_spoken, 2u);
+    std::string log = log_text();
+    CHECK(log.find("NVDA: loaded nvdaControllerClient.dll\r\n") != std::string::npos);
+    CHECK(log.find("say!: Hello\r\n") != std::string::npos);
+    CHECK(log.find("say+: World\r\n") != std::string::npos);
+    CHECK_EQ(unit_count(log, "speech output now: NVDA"), 1);
+    CHECK(voice().empty());
+}
+
+TEST(auto_falls_back_to_sapi_and_returns_to_nvda) {
+    setup(kBackendAuto);
+    load_nvda_client();
+    control_nvda("running=0\n");
+    speak(L"one", true);
+    speak(L"two", false);
+    CHECK_EQ(speech_route, (int)kRouteSapi);
+    control_nvda("running=1\n");
+    speak(L"three", false);
+    CHECK_EQ(speech_route, (int)kRouteNvda);
+    CHECK_EQ(joined(voice()), joined(list({"create\t0x00000000", "Speak\t19\t0x00000000\tone",
+                                           "Speak\t17\t0x00000000\ttwo", "Speak\t2\t0x00000000\t(null)"})));
+    CHECK_EQ(joined(nvda()), joined(list({"speakText\t0\tthree"})));
+    std::string log = log_text();
+    size_t created = log.find("SAPI: voice created"), to_sapi = log.find("speech output now: SAPI"),
+           to_nvda = log.find("speech output now: NVDA");
+    CHECK(created != std::string::npos && created < to_sapi && to_sapi < to_nvda && to_nvda != std::string::npos);
+}
+
+TEST(nvda_failure_speaks_the_same_text_through_sapi) {
+    setup(kBackendAuto);
+    load_nvda_client();
+    control_nvda("speak_status=5\n");
+    speak(L"again", true);
+    CHECK(log_text().find("NVDA: speakText returned 5\r\n") != std::string::npos);
+    CHECK_EQ(joined(voice()), joined(list({"create\t0x00000000", "Speak\t19\t0x00000000\tagain"})));
+    CHECK_EQ(speech_route, (int)kRouteSapi);
+
+    setup(kBackendNvda);
+    load_nvda_client();
+    control_nvda("speak_status=4294967295\n");
+    speak(L"lost", false);
+    CHECK(log_text().find("NVDA: speakText returned 4294967295\r\n") != std::string::npos);
+    CHECK(voice().empty());
+    CHECK_EQ(speech_route, (int)kRouteNone);
+}
+
+TEST(nvda_backend_drops_silently_when_nvda_is_away) {
+    setup(kBackendNvda);
+    load_nvda_client();
+    speak(L"first", true);
+    control_nvda("running=0\n");
+    speak(L"dropped", true);
+    CHECK_EQ(speech_route, (int)kRouteNvda);
+    CHECK_EQ(joined(nvda()), joined(list({"cancelSpeech", "speakText\t0\tfirst"})));
+    CHECK(voice().empty());
+    std::string log = log_text();
+    CHECK(log.find("say!: dropped\r\n") != std::string::npos);
+    CHECK_EQ(log.substr(log.find("say!: dropped\r\n") + 15), std::string(""));
+}
+
+TEST(log_backend_never_speaks) {
+    setup(kBackendLog);
+    load_nvda_client();
+    speak(L"a", true);
+    speak(L"b", false);
+    stop_speech();
+    CHECK_EQ(speech_route, (int)kRouteLog);
+    CHECK_EQ(unit_count(log_text(), "speech output now: log-only"), 1);
+    CHECK(nvda().empty());
+    CHECK(voice().empty());
+}
+
+TEST(sapi_creation_is_tried_once) {
+    setup(kBackendSapi);
+    control_voice("create_hr=0x80004005\n");
+    speak(L"a", true);
+    speak(L"b", true);
+    CHECK_EQ(joined(voice()), joined(list({"create\t0x80004005"})));
+    std::string log = log_text();
+    CHECK_EQ(unit_count(log, "SAPI: CoCreateInstance failed hr=0x80004005"), 1);
+    CHECK_EQ(unit_count(log, "SAPI"), 1);
+    CHECK_EQ(speech_route, (int)kRouteNone);
+}
+
+TEST(sapi_speak_failure_keeps_voice_and_route) {
+    setup(kBackendSapi);
+    speak(L"ok", false);
+    control_voice("speak_hr=0x80070005\n");
+    speak(L"refused", false);
+    CHECK(log_text().find("SAPI: Speak failed hr=0x80070005\r\n") != std::string::npos);
+    CHECK_EQ(speech_route, (int)kRouteSapi);
+    control_voice("");
+    speak(L"ok again", false);
+    CHECK_EQ(unit_count(joined(voice()), "create"), 1);
+    CHECK_EQ(unit_count(joined(voice()), "Speak\t17\t0x00000000"), 2);
+}
+
+TEST(stop_speech_silences_both) {
+    setup(kBackendSapi);
+    load_nvda_client();
+    speak(L"x", false);
+    stop_speech();
+    CHECK_EQ(joined(nvda()), joined(list({"cancelSpeech"})));  // NVDA is never asked to speak
+    CHECK_EQ(voice().back(), std::string("Speak\t2\t0x00000000\t(null)"));
+    control_nvda("running=0\n");
+    stop_speech();
+    CHECK_EQ(joined(nvda()), joined(list({"cancelSpeech"})));
+    CHECK_EQ(speech_route, (int)kRouteSapi);
+}
+
+TEST(finish_waits_only_for_sapi) {
+    setup(kBackendSapi);
+    speak(L"x", false);
+    finish_speech(3000);
+    CHECK_EQ(joined(voice()).find("[WaitUntilDone\t3000][release]") != std::string::npos, true);
+
+    setup(kBackendAuto);
+    load_nvda_client();
+    control_nvda("running=0\n");
+    speak(L"sapi", false);
+    control_nvda("");
+    speak(L"nvda", false);
+    finish_speech(3000);
+    std::string v = joined(voice());
+    CHECK(v.find("WaitUntilDone") == std::string::npos);
+    CHECK(v.find("[release]") != std::string::npos);
+}
+
+TEST(say_lines_stop_after_2000_texts) {
+    setup(kBackendLog);
+    for (int i = 0; i < 2001; i++) speak(L"t", (i & 1) != 0);
+    CHECK_EQ(lines_spoken, 2001u);
+    std::string log = log_text();
+    CHECK_EQ(unit_count(log, "say!: t\r\n") + unit_count(log, "say+: t\r\n"), 2000);
+}
+
+TEST(say_line_of_text_that_cannot_be_converted) {
+    setup(kBackendAuto);
+    load_nvda_client();
+    const wchar_t unpaired[] = {L'a', 0xD800, L'b', 0};
+    speak(unpaired, true);
+    CHECK(log_text().find("say!: \r\n") != std::string::npos);
+    CHECK_EQ(joined(nvda()), joined(list({"cancelSpeech", "speakText\t0\ta\xef\xbf\xbd" "b"})));
+    std::wstring long_text(3000, L'w');
+    speak(long_text.c_str(), false);  // too long for the say line's copy, spoken whole
+    CHECK(log_text().find("say+: \r\n") != std::string::npos);
+    CHECK_EQ(nvda().back().size(), (size_t)(12 + 3000));
+}
+
+TEST(client_loading_rules) {
+    // Only two of the three exports: freed, then the other name is tried.
+    setup(kBackendAuto, "nvda_stub_missing_export.dll");
+    CopyFileW((doubles_dir() + L"\\nvdaControllerClient.dll").c_str(),
+              (dir + L"\\nvdaControllerClient64.dll").c_str(), FALSE);
+    load_nvda_client();
+    CHECK(nvda_client_loaded());
+    std::string log = log_text();
+    CHECK(log.find("NVDA: nvdaControllerClient.dll lacks expected exports\r\n") != std::string::npos);
+    CHECK(log.find("NVDA: loaded nvdaControllerClient64.dll\r\n") != std::string::npos);
+    load_nvda_client();  // already loaded: nothing happens
+    CHECK_EQ(unit_count(log_text(), "NVDA:"), 2);
+
+    // A file that is no library: the load error is logged and the search goes on.
+    setup(kBackendAuto, NULL);
+    unit_write_file(dir + L"\\nvdaControllerClient.dll", "not a library");
+    load_nvda_client();
+    CHECK(!nvda_client_loaded());
+    CHECK(!nvda_answers());
+    log = log_text();
+    CHECK(log.find("NVDA: LoadLibrary(nvdaControllerClient.dll) failed, error ") != std::string::npos);
+    CHECK(log.find("NVDA: controller client DLL not available; SAPI only\r\n") != std::string::npos);
+
+    // Nothing there at all: one line.
+    setup(kBackendNvda, NULL);
+    load_nvda_client();
+    CHECK_EQ(log_text().substr(15), std::string("NVDA: controller client DLL not available; SAPI only\r\n"));
+}
+
+TEST(unload_frees_the_client) {
+    setup(kBackendAuto);
+    load_nvda_client();
+    unload_nvda_client();
+    CHECK(!nvda_client_loaded());
+    CHECK_EQ(events(L"nvda_calls.txt", "").back(), std::string("detach\tfree"));
+}
