@@ -251,6 +251,14 @@ class Scene:
         self._games = 0
 
     # ------------------------------------------------------------------------- paths
+    @staticmethod
+    def win(path):
+        return win_path(path)
+
+    @property
+    def exe_dir_win(self):
+        return win_path(self.exe_dir)
+
     def path(self, name):
         return os.path.join(self.exe_dir, name)
 
@@ -334,12 +342,15 @@ class Scene:
         self.processes.append(proc)
         return proc
 
-    def start_game(self, *options, name=GAME_EXE, folder=None, wait=True):
+    def start_game(self, *options, name=GAME_EXE, folder=None, wait=True, exe_path=None):
+        """Starts the stand-in game as folder/name (copied there), or by exe_path as typed."""
         folder = folder or self.game_dir
         os.makedirs(folder, exist_ok=True)
         exe = os.path.join(folder, name)
         if not os.path.exists(exe):
             shutil.copy(os.path.join(self.bed.doubles, "standin_game.exe"), exe)
+        if exe_path:
+            exe = exe_path
         self._games += 1
         control = os.path.join(self.root, "game%d.control" % self._games)
         events = os.path.join(self.root, "game%d.events" % self._games)

@@ -212,8 +212,11 @@ void log_line(const char* format, ...) {
     int length = kPrefixLength + (n < 0 ? 0 : n > kLogMessageMax ? kLogMessageMax : n);
     line_buffer[length] = '\r';
     line_buffer[length + 1] = '\n';
+    // Always at the end of the file, so lines that a one-shot mode appended meanwhile are kept.
+    OVERLAPPED at_end = {};
+    at_end.Offset = at_end.OffsetHigh = 0xFFFFFFFF;
     DWORD written = 0;
-    if (WriteFile(log_handle, line_buffer, (DWORD)length + 2, &written, NULL)) log_bytes_written += written;
+    if (WriteFile(log_handle, line_buffer, (DWORD)length + 2, &written, &at_end)) log_bytes_written += written;
 }
 
 void close_log(void) {

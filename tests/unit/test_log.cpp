@@ -178,3 +178,14 @@ TEST(to_utf8_rules) {
     CHECK(!to_utf8(unpaired, out, sizeof out));
     CHECK_EQ(std::string(out), std::string(""));
 }
+
+TEST(log_keeps_lines_another_process_appended) {
+    std::wstring path = fresh_log(false);
+    log_line("first");
+    unit_append_file(path, "from a one-shot mode\r\n");
+    log_line("second");
+    close_log();
+    std::string text = unit_read_file(path);
+    CHECK(text.find("first\r\nfrom a one-shot mode\r\n[") != std::string::npos);
+    CHECK(text.find("second\r\n") != std::string::npos);
+}

@@ -1,0 +1,148 @@
+"""The one-shot modes and the instance lock, through the real TolvaneSpeech.exe."""
+import os
+import time
+
+from testbed import wait_for
+
+
+def test_check_exit_codes(scene):
+    scene.write("TolvaneSpeech.log", "earlier line\r\n")
+    assert scene.run("--check") == 20
+    messages = scene.log_messages()
+    assert scene.log().startswith("earlier line\r\n")
+    assert messages[1].startswith("TolvaneSpeech --check, pid ")
+    assert messages[1].endswith(", exe dir " + scene.exe_dir_win)
+    assert messages[2:] == ["NVDA: controller client DLL not available; SAPI only",
+                            "check: NVDA client DLL not loaded"]
+
+    scene.install_nvda()
+    assert scene.run("--check") == 0
+    assert scene.log_messages()[-2:] == ["NVDA: loaded nvdaControllerClient.dll", "check: NVDA answers"]
+    scene.nvda_control(running=0)
+    assert scene.run("--check", "--say", "not spoken") == 21
+    assert scene.log_messages()[-1] == ("check: client DLL loaded, but NVDA does not answer (not running, or "
+                                        "running as another user/elevated)")
+    assert not [c for c in scene.nvda_calls() if c[1] == "speakText"]
+    # The client is unloaded before the check ends.
+    assert [c[1:] for c in scene.nvda_calls() if c[1] == "detach"][-1] == ["detach", "free"]
+
+
+def test_say_through_each_route(scene):
+    scene.install_nvda()
+    assert scene.run("--say", "Hello there") == 0
+    assert scene.spoken_nvda() == [("cancel",), ("speak", "Hello there")]
+    assert scene.run("--say", "queued", "--queue") == 0
+    assert scene.spoken_nvda()[-1] == ("speak", "queued") and scene.spoken_nvda()[-2] != ("cancel",)
+    assert "say+: queued" in scene.log_messages()
+
+    scene.nvda_control(running=0)
+    assert scene.run("--say", "by voice") == 10
+    speaks = [c[2:] for c in scene.voice_calls() if c[1] == "Speak"]
+    assert speaks == [["19", "0x00000000", "by voice"]]
+    # The voice speaks to its end before the process goes.
+    assert [c[1:] for c in scene.voice_calls()][-2:] == [["WaitUntilDone", "30000"], ["release"]]
+
+    assert scene.run("--say", "nowhere", "--backend", "nvda") == 11
+    assert scene.log_messages()[-1] == "say: NOT spoken (no working speech route)"
+    assert scene.run("--say", "only logged", "--backend", "LOG") == 0
+    assert scene.log_messages()[-2:] == ["say!: only logged", "speech output now: log-only"]
+
+    scene.voice_control(create_hr="0x80040154")
+    assert scene.run("--say", "no voice", "--backend", "sapi") == 11
+    assert scene.log_messages()[-2:] == ["SAPI: CoCreateInstance failed hr=0x80040154",
+                                         "say: NOT spoken (no working speech route)"]
+    scene.voice_control(speak_hr="0x80004001")
+    assert scene.run("--say", "refused", "--backend", "sapi") == 11
+
+
+def test_say_texts_arrive_exactly(scene):
+    scene.install_nvda()
+    text = "h\u00e9llo w\u00f6rld \u6f22\u5b57 \U0001F600"
+    assert scene.run("--say", text, "--queue") == 0
+    assert scene.run("--say", "") == 0
+    assert scene.spoken_nvda()[0] == ("speak", text)
+    assert scene.spoken_nvda()[-2:] == [("cancel",), ("speak", "")]
+    messages = scene.log_messages()
+    assert "say+: " + text in messages
+    assert "say!: " in messages
+
+
+def test_ini_backend_and_odd_arguments(scene):
+    scene.install_nvda()
+    scene.write_ini("[Speech]\r\nBackend=LOG\r\n")
+    assert scene.run("--say", "logged") == 0
+    assert "backend 3 (0 auto,1 nvda,2 sapi,3 log)" in scene.log_messages()[0]
+    # Any other --backend word means auto, whatever the ini file chose.
+    assert scene.run("--say", "spoken", "--backend", "speakers") == 0
+    assert scene.spoken_nvda()[-1] == ("speak", "spoken")
+    odd = ["--pid", "12abc", "--game-timeout", "99999999999", "--instance", "x" * 200,
+           "--file", "f" * 1000, "--log", "", "--game-exe", "--file", "--bogus", "-1"]
+    assert scene.run("--say", "odd", "--backend", "log", *odd) == 0
+    assert scene.log_messages()[-2:] == ["say!: odd", "speech output now: log-only"]
+    # --say without its text is skipped: the resident run, which here finds no game.
+    assert scene.run("--game-timeout", "1", "--quiet", "--say") == 0
+    assert scene.log_messages()[0].startswith("TolvaneSpeech started, pid ")
+
+
+def test_unusable_log_paths(scene):
+    folder = os.path.join(scene.root, "a_folder")
+    os.makedirs(folder)
+    assert scene.run("--say", "x", "--backend", "log", "--log", scene.win(folder)) == 0
+    assert scene.run("--check", "--log", scene.win(os.path.join(folder, "missing", "x.log"))) == 20
+    assert os.listdir(folder) == []
+    assert not os.path.exists(scene.log_path)
+    custom = os.path.join(scene.root, "custom.log")
+    assert scene.run("--check", "--log", scene.win(custom)) == 20
+    assert "check: NVDA client DLL not loaded" in open(custom).read()
+
+
+def test_second_bridge_waits_then_gives_up(scene):
+    first = scene.start("--game-timeout", "0", "--quiet")
+    scene.wait_log("hang watchdog")
+    start = time.time()
+    assert scene.run("--game-timeout", "0") == 1
+    waited = time.time() - start
+    assert 3.8 <= waited <= 7, waited
+    # The loser never opened the log: the winner's start line is still its first line.
+    assert scene.log_messages()[0].startswith("TolvaneSpeech started, pid ")
+    assert len([m for m in scene.log_messages() if m.startswith("TolvaneSpeech started")]) == 1
+    # One-shot modes take no lock and append to the same log while the resident run writes it.
+    scene.install_nvda()
+    assert scene.run("--say", "beside it", "--backend", "log") == 0
+    assert "say!: beside it" in scene.log_messages()
+    assert first.running()
+    first.kill()
+
+
+test_second_bridge_waits_then_gives_up.timeout = 60
+
+
+def test_lock_taken_when_the_holder_ends(scene):
+    game = scene.start_game()
+    first = scene.start("--pid", str(game.pid), "--instance", "handover")
+    scene.wait_log("hang watchdog")
+    second_log = os.path.join(scene.root, "second.log")
+    second = scene.start("--instance", "handover", "--quiet", "--game-timeout", "0", "--log", scene.win(second_log))
+    time.sleep(1.0)
+    game.command_nowait("exit")
+    assert first.wait(10) == 0
+    wait_for(lambda: "hang watchdog" in scene.read(second_log), 6, "second bridge running")
+    assert second.running()
+    second.kill()
+
+
+def test_abandoned_lock_counts_as_acquired(scene):
+    first = scene.start("--instance", "abandon", "--game-timeout", "0", "--quiet")
+    scene.wait_log("hang watchdog")
+    first.kill()  # dies holding the mutex
+    second_log = os.path.join(scene.root, "second.log")
+    start = time.time()
+    second = scene.start("--instance", "abandon", "--game-timeout", "0", "--quiet", "--log", scene.win(second_log))
+    wait_for(lambda: "hang watchdog" in scene.read(second_log), 3, "second bridge running")
+    assert time.time() - start < 3
+    second.kill()
+
+
+def test_mutex_that_cannot_be_created(scene):
+    assert scene.run("--instance", "bad\\name") == 2
+    assert not os.path.exists(scene.log_path)

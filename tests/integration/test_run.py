@@ -1,0 +1,154 @@
+"""The resident run: finding and attaching the game, the ready line, the game timeout, the end
+with the game, and the shutdown."""
+import os
+import shutil
+import time
+
+from testbed import ALT_GAME_EXE, GAME_EXE, wait_for
+
+
+def messages_after(scene, prefix):
+    return [m for m in scene.log_messages() if m.startswith(prefix)]
+
+
+def test_attached_by_pid_ends_with_the_game(scene):
+    scene.install_nvda()
+    game = scene.start_game()
+    bridge = scene.start("--pid", str(game.pid), "--from-start")
+    scene.wait_log("hang watchdog on")
+    messages = scene.log_messages()
+    assert messages[0].startswith("TolvaneSpeech started, pid ")
+    assert messages[0].endswith("file=%s\\speech.txt gamedir=%s" % (scene.exe_dir_win, scene.win(scene.game_dir)))
+    assert messages[1:6] == [
+        "NVDA: loaded nvdaControllerClient.dll",
+        "watching game process %d (--pid); will exit when it exits" % game.pid,
+        "hotkey polling: F1, F2, F3, F4, F5, F6 and F7 while the game window is in front; commands go to cmd.txt",
+        "hook thread ready (WH_KEYBOARD_LL is installed only while the settings menu is open)",
+        "hang watchdog on (20 s)",
+    ]
+    assert os.path.exists(scene.path("cmd.txt")) and scene.read("cmd.txt") == ""
+    time.sleep(0.5)
+    exited_at = time.time()
+    game.command_nowait("exit")
+    assert bridge.wait(10) == 0
+    assert time.time() - exited_at < 3
+    tail = scene.log_messages()[-2:]
+    assert tail == ["game process %d exited; quitting" % game.pid,
+                    "bye (0 lines spoken, 0 hotkey presses forwarded, 0 ignored)"]
+    assert not [c for c in scene.nvda_calls() if c[1] == "speakText"]  # no ready line with --pid
+    # The client was unloaded before the end, not only by the process exit.
+    assert [c[1:] for c in scene.nvda_calls() if c[1] == "detach"] == [["detach", "free"]]
+
+
+def test_started_by_hand_without_a_game(scene):
+    scene.install_nvda()
+    start = time.time()
+    assert scene.run("--game-timeout", "5") == 0
+    took = time.time() - start
+    assert 5.5 <= took <= 9, took  # the third failed search, about 6 s after the loop began
+    assert scene.spoken_nvda() == [("cancel",), ("speak", "Tolvane Speech ready")]
+    assert scene.log_messages()[-2:] == ["no game process seen in 5 s; quitting",
+                                         "bye (1 lines spoken, 0 hotkey presses forwarded, 0 ignored)"]
+
+    # --quiet: the same without the ready line.
+    os.remove(scene.path("nvda_calls.txt"))
+    assert scene.run("--game-timeout", "1", "--quiet") == 0
+    assert scene.spoken_nvda() == []
+    assert scene.log_messages()[-1] == "bye (0 lines spoken, 0 hotkey presses forwarded, 0 ignored)"
+
+
+test_started_by_hand_without_a_game.timeout = 60
+
+
+def test_pid_of_a_process_that_has_ended(scene):
+    scene.install_nvda()
+    gone = scene.start_game(name="other.exe", folder=os.path.join(scene.root, "elsewhere"))
+    gone.command_nowait("exit")
+    gone.wait(10)
+    # No game, a failed --pid: the search runs at once, and the ready line is never spoken.
+    assert scene.run("--pid", str(gone.pid), "--game-timeout", "1") == 0
+    first = scene.log_messages()[2]
+    assert first in ("process %d already exited" % gone.pid,) or \
+        first.startswith("cannot open game process %d (--pid), error " % gone.pid), first
+    assert scene.spoken_nvda() == []
+
+    game = scene.start_game()
+    bridge = scene.start("--pid", str(gone.pid))
+    scene.wait_log(r"watching game process %d \(found by name and folder\)" % game.pid)
+    game.command_nowait("exit")
+    assert bridge.wait(10) == 0
+    assert scene.spoken_nvda() == []
+
+
+def test_search_prefers_the_game_folder(scene):
+    outside = scene.start_game(folder=os.path.join(scene.root, "Copy", "Binaries", "Win64"))
+    inside = scene.start_game()
+    bridge = scene.start("--quiet")
+    scene.wait_log(r"watching game process %d \(found by name and folder\)" % inside.pid)
+    inside.command_nowait("exit")
+    assert bridge.wait(10) == 0
+
+    # Only a copy outside the folder: taken by name.
+    bridge = scene.start("--quiet")
+    scene.wait_log(r"watching game process %d \(found by name\); will exit when it exits" % outside.pid)
+    outside.command_nowait("exit")
+    assert bridge.wait(10) == 0
+
+
+def test_search_ignores_letter_case(scene):
+    upper_exe = os.path.join(scene.game_dir, GAME_EXE)
+    shutil.copy(os.path.join(scene.bed.doubles, "standin_game.exe"), upper_exe)
+    # Started through a path typed in other letter case: the process carries that case.
+    typed = scene.win(upper_exe).upper().replace("TOLVANE-WIN64-SHIPPING.EXE", "tolvane-WIN64-shipping.exe")
+    game = scene.start_game(exe_path=typed)
+    bridge = scene.start("--quiet")
+    scene.wait_log(r"watching game process %d \(found by name and folder\)" % game.pid)
+    game.command_nowait("exit")
+    assert bridge.wait(10) == 0
+
+
+def test_alternative_name_and_game_exe(scene):
+    alt = scene.start_game(name=ALT_GAME_EXE)
+    bridge = scene.start("--quiet", "--game-exe", "TOLVANE-win64-shipping.exe")
+    scene.wait_log(r"watching game process %d \(found by name and folder\)" % alt.pid)
+    bridge.kill()
+    # Another name is searched for: the alternative name no longer counts.
+    assert scene.run("--quiet", "--game-exe", "Other.exe", "--game-timeout", "1") == 0
+    assert not messages_after(scene, "watching")
+    other = scene.start_game(name="Other.exe")
+    bridge = scene.start("--quiet", "--game-exe", "other.EXE")
+    scene.wait_log(r"watching game process %d \(found by name and folder\)" % other.pid)
+    alt.command_nowait("exit")
+    other.command_nowait("exit")
+    assert bridge.wait(10) == 0
+
+
+def test_game_that_starts_after_the_bridge(scene):
+    scene.install_nvda()
+    bridge = scene.start("--game-timeout", "5")
+    scene.wait_log("hang watchdog on")
+    game = scene.start_game()
+    line = scene.wait_log(r"watching game process %d \(found by name and folder\)" % game.pid, timeout=5)
+    time.sleep(6)  # past the game timeout: it no longer applies
+    assert bridge.running()
+    assert scene.spoken_nvda() == [("cancel",), ("speak", "Tolvane Speech ready")]
+    game.command_nowait("exit")
+    assert bridge.wait(10) == 0
+    assert not messages_after(scene, "no game process seen")
+
+
+test_game_that_starts_after_the_bridge.timeout = 60
+
+
+def test_the_wait_for_a_game_without_timeout(scene):
+    bridge = scene.start("--game-timeout", "-3", "--quiet")
+    time.sleep(7)
+    assert bridge.running()
+    assert not messages_after(scene, "no game process seen")
+    game = scene.start_game(name=ALT_GAME_EXE)
+    scene.wait_log(r"watching game process %d" % game.pid, timeout=5)
+    game.command_nowait("exit")
+    assert bridge.wait(10) == 0
+
+
+test_the_wait_for_a_game_without_timeout.timeout = 60
