@@ -67,6 +67,14 @@ def test_say_texts_arrive_exactly(scene):
     assert "say!: " in messages
 
 
+def test_say_text_that_is_not_valid_utf16(scene):
+    scene.install_nvda()
+    done = scene.tool("say-unpaired", scene.win(scene.exe))
+    assert done.returncode == 0
+    assert "say!: " in scene.log_messages()  # the text cannot be logged...
+    assert scene.spoken_nvda() == [("cancel",), ("speak", "a\ufffdb")]  # ...but it is spoken
+
+
 def test_ini_backend_and_odd_arguments(scene):
     scene.install_nvda()
     scene.write_ini("[Speech]\r\nBackend=LOG\r\n")

@@ -2,6 +2,7 @@
 with the game, and the shutdown."""
 import os
 import shutil
+import subprocess
 import time
 
 from testbed import ALT_GAME_EXE, GAME_EXE, wait_for
@@ -67,10 +68,19 @@ def test_pid_of_a_process_that_has_ended(scene):
     gone.wait(10)
     # No game, a failed --pid: the search runs at once, and the ready line is never spoken.
     assert scene.run("--pid", str(gone.pid), "--game-timeout", "1") == 0
-    first = scene.log_messages()[2]
-    assert first in ("process %d already exited" % gone.pid,) or \
-        first.startswith("cannot open game process %d (--pid), error " % gone.pid), first
+    assert scene.log_messages()[2] == "cannot open game process %d (--pid), error 87" % gone.pid
     assert scene.spoken_nvda() == []
+
+    # Held open by someone else, the ended process can be opened: it has "already exited".
+    ghost = scene.start_game(name="other.exe", folder=os.path.join(scene.root, "elsewhere"))
+    holder = subprocess.Popen(["wine", os.path.join(scene.bed.doubles, "file_tool.exe"), "hold-process",
+                               str(ghost.pid), "20000"], env=scene.env, stdout=subprocess.PIPE)
+    assert holder.stdout.readline().strip() == b"held"
+    ghost.command_nowait("exit")
+    ghost.wait(10)
+    assert scene.run("--pid", str(ghost.pid), "--game-timeout", "1") == 0
+    assert scene.log_messages()[2] == "process %d already exited" % ghost.pid
+    holder.kill()
 
     game = scene.start_game()
     bridge = scene.start("--pid", str(gone.pid))
@@ -152,3 +162,19 @@ def test_the_wait_for_a_game_without_timeout(scene):
 
 
 test_the_wait_for_a_game_without_timeout.timeout = 60
+
+
+def test_a_quit_message_does_not_end_the_run(scene):
+    game = scene.start_game()
+    bridge = scene.start("--pid", str(game.pid))
+    scene.wait_log("hang watchdog")
+    done = scene.tool("post-quit", str(bridge_windows_pid(scene)))
+    assert done.returncode == 0, done.stdout
+    time.sleep(1)
+    assert bridge.running()
+    game.command_nowait("exit")
+    assert bridge.wait(10) == 0
+
+
+def bridge_windows_pid(scene):
+    return int(scene.log_messages()[0].split("pid ")[1].split(",")[0])

@@ -1,0 +1,70 @@
+// Stand-in for the screen reader's controller client: answers from nvda_control.txt and records
+// every call in nvda_calls.txt, both in the DLL's own folder. Built a second time without
+// nvdaController_speakText (NVDA_STUB_MISSING_SPEAK) to exercise a client that lacks it.
+#include "record.h"
+#include <stdio.h>
+
+static const unsigned long NOT_RUNNING = 1717;  // RPC_S_UNKNOWN_IF, what the client gives without a reader
+
+static void anchor(void) {}
+
+// The DLL's folder, so tests can keep several copies side by side.
+static bool own_file(const wchar_t* name, wchar_t* out, size_t cap) {
+    HMODULE self = NULL;
+    if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                            (LPCWSTR)(void*)&anchor, &self))
+        return false;
+    wchar_t folder[1024];
+    DWORD n = GetModuleFileNameW(self, folder, 1024);
+    if (n == 0 || n >= 1024) return false;
+    while (n > 0 && folder[n - 1] != L'\\' && folder[n - 1] != L'/') n--;
+    folder[n] = 0;
+    return path_join(out, cap, folder, name);
+}
+
+static void record(const char* head, const wchar_t* text) {
+    wchar_t path[1100];
+    if (own_file(L"nvda_calls.txt", path, 1100)) rec_event(path, head, text);
+}
+
+static long long control(const char* key, long long fallback) {
+    wchar_t path[1100];
+    char content[4096];
+    if (!own_file(L"nvda_control.txt", path, 1100)) return fallback;
+    ctl_read_file(path, content, sizeof(content));
+    return ctl_value(content, key, fallback);
+}
+
+extern "C" __declspec(dllexport) unsigned long __stdcall nvdaController_testIfRunning(void) {
+    unsigned long result = control("running", 1) == 1 ? 0 : NOT_RUNNING;
+    char head[64];
+    snprintf(head, sizeof(head), "testIfRunning\t%lu", result);
+    record(head, NULL);
+    return result;
+}
+
+extern "C" __declspec(dllexport) unsigned long __stdcall nvdaController_cancelSpeech(void) {
+    unsigned long result = (unsigned long)control("cancel_status", 0);
+    record("cancelSpeech", NULL);
+    return result;
+}
+
+#ifndef NVDA_STUB_MISSING_SPEAK
+extern "C" __declspec(dllexport) unsigned long __stdcall nvdaController_speakText(const wchar_t* text) {
+    unsigned long result = (unsigned long)control("speak_status", 0);
+    char head[64];
+    snprintf(head, sizeof(head), text ? "speakText\t%lu" : "speakText\t%lu\t(null)", result);
+    record(head, text);
+    return result;
+}
+#endif
+
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
+    if (reason == DLL_PROCESS_ATTACH) {
+        DisableThreadLibraryCalls(instance);
+        record("attach", NULL);
+    } else if (reason == DLL_PROCESS_DETACH) {
+        record(reserved ? "detach\texit" : "detach\tfree", NULL);
+    }
+    return TRUE;
+}

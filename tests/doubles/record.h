@@ -1,0 +1,27 @@
+// Shared by the test doubles: record files the harness reads, control files it writes.
+#pragma once
+#include <windows.h>
+#include <stddef.h>
+
+// Microseconds since the Unix epoch.
+unsigned long long rec_time_us(void);
+
+// Appends "<us>\t<head>\n", or "<us>\t<head>\t<text escaped>\n" when text is not NULL, in one
+// write. Returns false when the file could not be written.
+bool rec_event(const wchar_t* path, const char* head, const wchar_t* text);
+
+// Appends the bytes as they are, in one write.
+bool rec_append_raw(const wchar_t* path, const char* bytes, size_t count);
+
+// UTF-16 to UTF-8 with \\ \n \r \t escaped and unpaired surrogates as U+FFFD. Writes at most
+// cap-1 bytes plus a NUL; returns the length written. 3 bytes per UTF-16 unit always suffice.
+size_t rec_escape(const wchar_t* text, size_t length, char* out, size_t cap);
+
+// Reads up to cap-1 bytes of a file, NUL-terminated; a missing file reads as empty.
+size_t ctl_read_file(const wchar_t* path, char* out, size_t cap);
+
+// Value of "key=value" in a control file's content (decimal, -decimal or 0x-hex), or fallback.
+long long ctl_value(const char* content, const char* key, long long fallback);
+
+// path = folder + "\\" + name; false when it does not fit.
+bool path_join(wchar_t* out, size_t cap, const wchar_t* folder, const wchar_t* name);

@@ -1,0 +1,202 @@
+#!/usr/bin/env python3
+"""make demo: the bridge at work under Wine, beside the project's stand-in game, NVDA client and
+SAPI voice, with a scripted mod. Prints what was spoken, what the mod received and the log.
+
+usage: demo.py --build DIR [--hang]
+"""
+import argparse
+import os
+import subprocess
+import sys
+import threading
+import time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(ROOT, "tests"))
+import testbed  # noqa: E402
+from testbed import wait_for  # noqa: E402
+
+
+def title(text):
+    print("\n== " + text, flush=True)
+
+
+def show(label, lines):
+    print("   %s:" % label)
+    for line in lines:
+        print("      " + line)
+    if not lines:
+        print("      (nothing)")
+
+
+def spoken(scene, since=0):
+    out = []
+    for rec in scene.nvda_calls()[since:]:
+        if rec[1] == "cancelSpeech":
+            out.append("NVDA  cancel")
+        elif rec[1] == "speakText":
+            out.append("NVDA  speak %r" % rec[3])
+    return out
+
+
+def voiced(scene, since=0):
+    return ["SAPI  %s" % " ".join(rec[1:]) for rec in scene.voice_calls()[since:]]
+
+
+def one_shot_modes(bed):
+    title("one-shot modes: --check and --say")
+    scene = bed.scene("demo_oneshot")
+    code = scene.run("--check")
+    print("   --check without the NVDA client beside the exe: exit %d" % code)
+    scene.install_nvda()
+    print("   --check with the client, NVDA running:         exit %d" % scene.run("--check"))
+    scene.nvda_control(running=0)
+    print("   --check with the client, NVDA not running:     exit %d" % scene.run("--check"))
+    scene.nvda_control(running=1)
+    print("   --say 'Hello from the bridge' (NVDA):           exit %d" % scene.run("--say", "Hello from the bridge"))
+    print("   --say 'queued behind it' --queue (NVDA):        exit %d"
+          % scene.run("--say", "queued behind it", "--queue"))
+    scene.nvda_control(running=0)
+    print("   --say 'NVDA is away' (auto falls back to SAPI): exit %d" % scene.run("--say", "NVDA is away"))
+    print("   --say 'only NVDA' --backend nvda:               exit %d"
+          % scene.run("--say", "only NVDA", "--backend", "nvda"))
+    print("   --say 'just logged' --backend log:              exit %d"
+          % scene.run("--say", "just logged", "--backend", "log"))
+    show("the stand-in NVDA client received", spoken(scene))
+    show("the stand-in SAPI voice received", voiced(scene))
+    show("TolvaneSpeech.log", scene.log().splitlines())
+
+
+def resident_run(bed, hang):
+    title("resident run beside the stand-in game, with a scripted mod")
+    scene = bed.scene("demo_resident")
+    scene.install_nvda()
+    if hang:
+        scene.write_ini("[Debug]\r\nHangSeconds=8\r\n")
+    game = scene.start_game("--title", "Tolvane")
+    print("   the stand-in game runs as %s, pid %d" % (testbed.GAME_EXE, game.pid))
+    bridge = scene.start()
+    scene.wait_log("hang watchdog")
+    scene.wait_log("speech file")
+
+    mod = [
+        "Tolvane Doduzu version 1.0 loaded",
+        "Welcome back, captain.",
+        "+The harbour is quiet tonight.",
+        "!Enemy ship on the horizon!",
+        "# a comment the bridge ignores",
+        "?3 Are you still there?",
+        "+This line waits for the watchdog to fire.",
+        "-",
+        "After the stop line, speech goes on.",
+    ]
+    for line in mod:
+        print("   mod writes: %s" % line)
+        scene.append_speech(line)
+        time.sleep(0.4)
+    time.sleep(3.5)  # the watchdog's 3 s pass without "#ok"
+
+    keys = drive_keys(scene, game)
+
+    if hang:
+        hang_scene(scene, game)
+
+    game.command_nowait("exit")
+    code = bridge.wait(20)
+    print("   the game ended; the bridge exited with code %d" % code)
+    show("the stand-in NVDA client received", spoken(scene))
+    if keys:
+        show("cmd.txt (what the mod received)", scene.read("cmd.txt").splitlines())
+    if hang:
+        dumps = [f for f in os.listdir(scene.dump_dir) if f.endswith(".dmp")]
+        show("hang dumps in %s" % scene.dump_dir, dumps)
+    show("TolvaneSpeech.log", scene.log().splitlines())
+
+
+def focus(scene, game):
+    env = scene.env
+    found = subprocess.run(["xdotool", "search", "--name", "^Tolvane$"], env=env, capture_output=True, text=True)
+    ids = found.stdout.split()
+    for _ in range(10):
+        for wid in ids:
+            subprocess.run(["xdotool", "windowfocus", "--sync", wid], env=env, capture_output=True)
+        try:
+            wait_for(game.in_front, 1, "game in front")
+            return True
+        except AssertionError:
+            pass
+    return False
+
+
+def key(scene, name, hold=None):
+    if hold:
+        subprocess.run(["xdotool", "keydown", name], env=scene.env)
+        time.sleep(hold)
+        subprocess.run(["xdotool", "keyup", name], env=scene.env)
+    else:
+        subprocess.run(["xdotool", "key", name], env=scene.env)
+    time.sleep(0.4)
+
+
+def drive_keys(scene, game):
+    title("keys: F1, then the settings menu with F2, arrows and Escape")
+    if not focus(scene, game):
+        print("   (the stand-in game could not be brought to the front; keys skipped)")
+        return False
+    stop = threading.Event()
+
+    def mod_answers():
+        # The mod keeps menu_state.txt changing while its menu is open.
+        n = 0
+        while not stop.is_set():
+            n += 1
+            scene.write("menu_state.txt", "menu 1 %d\n" % n)
+            time.sleep(0.5)
+
+    key(scene, "F1")
+    print("   pressed F1")
+    key(scene, "F2")
+    print("   pressed F2 (settings menu opens; the mod answers through menu_state.txt)")
+    answer = threading.Thread(target=mod_answers, daemon=True)
+    answer.start()
+    for name in ("Down", "Down", "Right", "Up"):
+        key(scene, name)
+        print("   pressed %s" % name)
+    key(scene, "Escape")
+    print("   pressed Escape (the menu closes)")
+    stop.set()
+    answer.join()
+    time.sleep(2)
+    seen = [l for l in game.events() if l.startswith(("keydown", "sysdown"))]
+    print("   the game's window received key presses: %s" % ", ".join(l.split()[1] for l in seen))
+    return True
+
+
+def hang_scene(scene, game):
+    title("hang: the game stops answering")
+    game.command_nowait("hang")
+    print("   the game stopped pumping messages; waiting for the watchdog (about 15 s)")
+    try:
+        scene.wait_log(r"hang dump (written|:)", timeout=60)
+    except AssertionError as e:
+        print("   " + str(e).splitlines()[0])
+    game.command_nowait("resume")
+    time.sleep(3)
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--build", default="build")
+    parser.add_argument("--hang", action="store_true", help="also show a hung game (takes about a minute)")
+    args = parser.parse_args()
+    bed = testbed.TestBed(args.build, "demo")
+    try:
+        bed.start()
+        one_shot_modes(bed)
+        resident_run(bed, args.hang)
+    finally:
+        bed.stop()
+
+
+if __name__ == "__main__":
+    main()
