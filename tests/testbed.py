@@ -88,6 +88,12 @@ class TestBed:
         print("testbed: making the Wine prefix template (once per build tree)", flush=True)
         subprocess.run(["wineboot", "-i"], env=env, stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL, check=True)
+        # A crash must end the process (code 5), not wait for ever in a dialog; and without a
+        # window manager Wine only follows xdotool's focus changes with UseTakeFocus off.
+        for key, name, kind, data in ((r"HKCU\Software\Wine\WineDbg", "ShowCrashDialog", "REG_DWORD", "0"),
+                                      (r"HKCU\Software\Wine\X11 Driver", "UseTakeFocus", "REG_SZ", "N")):
+            subprocess.run(["wine", "reg", "add", key, "/v", name, "/t", kind, "/d", data, "/f"], env=env,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
         subprocess.run(["wineserver", "-w"], env=env)
         open(stamp, "w").close()
 
@@ -114,10 +120,7 @@ class TestBed:
         subprocess.run(args, env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
 
     def _registry(self):
-        # A crash must end the process (code 5), not wait for ever in a dialog.
-        self.reg_add(r"HKCU\Software\Wine\WineDbg", "ShowCrashDialog", "REG_DWORD", "0")
-        # Without a window manager Wine only follows xdotool's focus changes with this.
-        self.reg_add(r"HKCU\Software\Wine\X11 Driver", "UseTakeFocus", "REG_SZ", "N")
+        # The stand-in voice answers for SpVoice in this prefix.
         voice = os.path.join(self.doubles, "voice_stub.dll")
         if os.path.exists(voice):
             self.reg_add(r"HKCR\CLSID\%s\InprocServer32" % SPVOICE_CLSID, None, "REG_SZ", win_path(voice))
