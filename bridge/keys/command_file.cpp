@@ -1,5 +1,50 @@
+// Every line is its own open, append and close: the mod may truncate or delete the file at any
+// time, and append-only access writes at whatever the end is at that moment.
 #include "keys/command_file.h"
+#include <windows.h>
+#include "run/log.h"
+
 wchar_t cmd_file_path[kPathCap];
 wchar_t menu_state_path[kPathCap];
-void create_command_file(void) {}
-void write_command(const char*, uint32_t) {}
+
+namespace {
+// "key " + the longest name (9) + " " + 10 digits + LF is 25 bytes.
+constexpr int kCommandLineCap = 64;
+
+int format_command(char* buf, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    int n = format_text(buf, kCommandLineCap, format, args);
+    va_end(args);
+    return n;
+}
+}  // namespace
+
+void create_command_file(void) {
+    format_wide(cmd_file_path, kPathCap, L"%ls\\cmd.txt", exe_dir);
+    format_wide(menu_state_path, kPathCap, L"%ls\\menu_state.txt", exe_dir);
+    HANDLE file = CreateFileW(cmd_file_path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file == INVALID_HANDLE_VALUE) {
+        DWORD error = GetLastError();
+        log_line("cmd file: cannot create (%lu)", error);
+        return;
+    }
+    CloseHandle(file);
+}
+
+void write_command(const char* name, uint32_t tick) {
+    char line[kCommandLineCap];
+    int length = format_command(line, "key %s %lu\n", name, (unsigned long)tick);
+    if (length <= 0 || length >= kCommandLineCap) return;  // only names of the fixed vocabulary come here
+    HANDLE file = CreateFileW(cmd_file_path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file == INVALID_HANDLE_VALUE) {
+        DWORD error = GetLastError();
+        log_line("cmd file: cannot open (%lu)", error);
+        return;
+    }
+    DWORD written = 0;
+    WriteFile(file, line, (DWORD)length, &written, NULL);
+    CloseHandle(file);
+}

@@ -1,24 +1,252 @@
+// The hook thread sleeps in GetMessageW. Windows calls keyboard_hook_proc on this thread, inside
+// that wait, for every keystroke on the desktop while the hook is installed, so the procedure
+// must be quick and must never block: table look-ups, one foreground query while the menu is
+// open, and a lock-free ring push. It writes no log and no file; what it swallows reaches the
+// main thread through menu_key_ring only. MSG_HOOK_ARM handling and the procedure both run on
+// this thread and never at the same time, so the key tables need no synchronisation.
+//
+// Hook lifecycle:   none --ARM (clear, seed, install)--> installed --DISARM or QUIT--> none
+//                   installed --ARM--> installed (tables kept)
 #include "keys/hook_thread.h"
+#include <string.h>
+#include "game/game_window.h"
+#include "keys/hotkeys.h"
+#include "keys/menu_mode.h"
+#include "run/clock.h"
+
 std::atomic<DWORD> hook_thread_id{0};
 std::atomic<LONG> hook_installed{0};
 std::atomic<LONG> hook_install_failed{0};
+std::atomic<DWORD> hook_install_error{0};
 menu_key_ring_t menu_key_ring;
+
+// The two threads share only whole, lock-free 32-bit words.
+static_assert(sizeof(std::atomic<LONG>) == 4 && sizeof(std::atomic<DWORD>) == 4 && sizeof(std::atomic<int32_t>) == 4,
+              "shared words are 32-bit");
+static_assert(std::atomic<LONG>::is_always_lock_free && std::atomic<int32_t>::is_always_lock_free,
+              "shared words need no lock");
+
+namespace {
+// ---- Hook-thread state; the main thread never touches it.
+constexpr int kKeyCodes = 256;
+HHOOK hook_handle = NULL;
+// 1: the key-down that began the current press was swallowed, so the rest of it is too.
+uint8_t swallowed_down[kKeyCodes];
+// 1: the menu key is down as far as the hook has seen (or was down at arming).
+uint8_t menu_key_down[kKeyCodes];
+// 1: the modifier is down as far as the hook has seen (or was down at arming).
+uint8_t modifier_down[kKeyCodes];
+LONG seen_generation = 0;
+
+// In the order they are seeded.
+const int kModifierKeys[] = {VK_SHIFT,    VK_CONTROL,  VK_MENU,  VK_LSHIFT, VK_RSHIFT,
+                             VK_LCONTROL, VK_RCONTROL, VK_LMENU, VK_RMENU,  VK_LWIN,
+                             VK_RWIN,     VK_INSERT,   VK_CAPITAL};
+// Index + 1 is the menu_key_code.
+const int kMenuKeys[] = {VK_UP, VK_DOWN, VK_LEFT, VK_RIGHT, VK_RETURN, VK_SPACE, VK_ESCAPE, VK_BACK};
+constexpr int kArrowKeyCodes = 4;  // menu_key_code 1..4 are the arrows, whose repeats are queued
+
+int menu_key_code_of(DWORD vk) {
+    for (int i = 0; i < (int)(sizeof kMenuKeys / sizeof kMenuKeys[0]); i++)
+        if ((DWORD)kMenuKeys[i] == vk) return i + 1;
+    return 0;
+}
+
+bool is_tracked_modifier(DWORD vk) {
+    for (int key : kModifierKeys)
+        if ((DWORD)key == vk) return true;
+    return false;
+}
+
+// Seeding sets the generic Shift, Ctrl and Alt entries, but low-level events carry only the
+// left and right codes, so on each release the generic entry follows its two sides; otherwise
+// a Shift held at arming would keep every menu key from being swallowed until the next arming.
+void settle_generic_modifier(DWORD vk) {
+    switch (vk) {
+    case VK_LSHIFT:
+    case VK_RSHIFT:
+        modifier_down[VK_SHIFT] = (uint8_t)(modifier_down[VK_LSHIFT] | modifier_down[VK_RSHIFT]);
+        break;
+    case VK_LCONTROL:
+    case VK_RCONTROL:
+        modifier_down[VK_CONTROL] = (uint8_t)(modifier_down[VK_LCONTROL] | modifier_down[VK_RCONTROL]);
+        break;
+    case VK_LMENU:
+    case VK_RMENU:
+        modifier_down[VK_MENU] = (uint8_t)(modifier_down[VK_LMENU] | modifier_down[VK_RMENU]);
+        break;
+    default:
+        break;
+    }
+}
+
+struct key_verdict {
+    bool swallow;
+    uint8_t queue_code;  // menu_key_code to hand to the main thread, 0 for none
+};
+
+// The decision for one key event (vk below 256), given whether the menu is active (open and the
+// game in front). Updates the key tables; touches nothing else.
+key_verdict judge_key_event(DWORD vk, bool down, bool injected, bool active) {
+    const key_verdict pass = {false, 0};
+    if (is_tracked_modifier(vk)) {
+        // Modifiers are only watched, never swallowed.
+        if (!injected) {
+            modifier_down[vk] = down ? 1 : 0;
+            if (!down) settle_generic_modifier(vk);
+        }
+        return pass;
+    }
+    const int code = menu_key_code_of(vk);
+    if (code == 0 || injected) return pass;
+    if (!down) {
+        menu_key_down[vk] = 0;
+        if (!swallowed_down[vk]) return pass;
+        swallowed_down[vk] = 0;
+        return {true, 0};
+    }
+    const bool was_down = menu_key_down[vk] != 0;
+    menu_key_down[vk] = 1;
+    if (swallowed_down[vk]) {
+        // The rest of a swallowed press stays swallowed, so the game never sees half a press.
+        const bool queue = active && code <= kArrowKeyCodes;
+        return {true, (uint8_t)(queue ? code : 0)};
+    }
+    if (!active || any_modifier_down() || was_down) return pass;
+    swallowed_down[vk] = 1;
+    return {true, (uint8_t)code};
+}
+
+void arm_hook(void) {
+    if (hook_handle) {
+        hook_installed.store(1, std::memory_order_release);
+        return;
+    }
+    seed_hook_tables();
+    hook_handle = SetWindowsHookExW(WH_KEYBOARD_LL, keyboard_hook_proc, GetModuleHandleW(NULL), 0);
+    if (hook_handle) {
+        hook_installed.store(1, std::memory_order_release);
+        hook_install_failed.store(0, std::memory_order_release);
+    } else {
+        DWORD error = GetLastError();
+        hook_install_error.store(error, std::memory_order_release);
+        hook_install_failed.store(1, std::memory_order_release);
+    }
+}
+
+void disarm_hook(void) {
+    if (hook_handle) {
+        UnhookWindowsHookEx(hook_handle);
+        hook_handle = NULL;
+    }
+    hook_installed.store(0, std::memory_order_release);
+}
+}  // namespace
 
 DWORD WINAPI hook_thread_main(LPVOID ready_event) {
     MSG msg;
+    // Makes this thread's message queue before anyone posts to it.
     PeekMessageW(&msg, NULL, WM_USER, WM_USER, PM_NOREMOVE);
-    hook_thread_id = GetCurrentThreadId();
+    // Every keystroke of the desktop waits for this thread while the hook is installed.
+    SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_HIGHEST);
+    hook_thread_id.store(GetCurrentThreadId(), std::memory_order_release);
     SetEvent((HANDLE)ready_event);
+    // 0 (WM_QUIT) and -1 (failure) end the thread as MSG_HOOK_QUIT does.
     while (GetMessageW(&msg, NULL, 0, 0) > 0) {
-        if (msg.message == MSG_HOOK_QUIT) break;
+        if (msg.message == MSG_HOOK_ARM) {
+            arm_hook();
+        } else if (msg.message == MSG_HOOK_DISARM) {
+            disarm_hook();
+        } else if (msg.message == MSG_HOOK_QUIT) {
+            break;
+        }
     }
+    disarm_hook();
     return 0;
 }
+
 LRESULT CALLBACK keyboard_hook_proc(int code, WPARAM wparam, LPARAM lparam) {
-    return CallNextHookEx(NULL, code, wparam, lparam);
+    if (code != HC_ACTION) return CallNextHookEx(NULL, code, wparam, lparam);
+    bool down;
+    switch (wparam) {
+    case WM_KEYDOWN:
+    case WM_SYSKEYDOWN:
+        down = true;
+        break;
+    case WM_KEYUP:
+    case WM_SYSKEYUP:
+        down = false;
+        break;
+    default:
+        return CallNextHookEx(NULL, code, wparam, lparam);
+    }
+    // A failsafe raised the generation: forget what was swallowed, so the repeats and releases
+    // of keys held across it reach the game.
+    const LONG generation = hook_generation.load(std::memory_order_acquire);
+    if (generation != seen_generation) {
+        seen_generation = generation;
+        memset(swallowed_down, 0, sizeof swallowed_down);
+    }
+    // menu_open is read once; this event is judged by that value even if the main thread
+    // changes it meanwhile.
+    const bool active = menu_open.load(std::memory_order_acquire) != 0 && game_window_in_front();
+    const KBDLLHOOKSTRUCT* event = reinterpret_cast<const KBDLLHOOKSTRUCT*>(lparam);
+    if (event->vkCode >= (DWORD)kKeyCodes) return CallNextHookEx(NULL, code, wparam, lparam);
+    const bool injected = (event->flags & LLKHF_INJECTED) != 0;
+    const key_verdict verdict = judge_key_event(event->vkCode, down, injected, active);
+    if (!verdict.swallow) return CallNextHookEx(NULL, code, wparam, lparam);
+    // A full ring loses the event, but the key stays swallowed: it reaches neither side.
+    if (verdict.queue_code) push_menu_key(verdict.queue_code);
+    return 1;
 }
-bool any_modifier_down(void) { return false; }
-bool push_menu_key(uint8_t) { return false; }
-bool pop_menu_key(menu_key_event*) { return false; }
-void seed_hook_tables(void) {}
-void reset_hook_state(void) {}
+
+bool any_modifier_down(void) {
+    for (int key : kModifierKeys)
+        if (modifier_down[key]) return true;
+    return false;
+}
+
+bool push_menu_key(uint8_t code) {
+    const int32_t head = menu_key_ring.head.load(std::memory_order_relaxed);
+    const int32_t next = (head + 1) % kRingSlots;
+    // Acquire: the consumer has finished reading the slot it gave back.
+    if (next == menu_key_ring.tail.load(std::memory_order_acquire)) return false;
+    menu_key_ring.slots[head].code = code;
+    menu_key_ring.slots[head].tick = tick_now32();
+    // Release: the slot is complete before the consumer can see the new head.
+    menu_key_ring.head.store(next, std::memory_order_release);
+    return true;
+}
+
+bool pop_menu_key(menu_key_event* out) {
+    const int32_t tail = menu_key_ring.tail.load(std::memory_order_relaxed);
+    if (tail == menu_key_ring.head.load(std::memory_order_acquire)) return false;
+    *out = menu_key_ring.slots[tail];
+    // Release: the slot is read completely before the producer may fill it again.
+    menu_key_ring.tail.store((tail + 1) % kRingSlots, std::memory_order_release);
+    return true;
+}
+
+void seed_hook_tables(void) {
+    memset(swallowed_down, 0, sizeof swallowed_down);
+    memset(menu_key_down, 0, sizeof menu_key_down);
+    memset(modifier_down, 0, sizeof modifier_down);
+    seen_generation = hook_generation.load(std::memory_order_acquire);
+    for (int key : kModifierKeys)
+        if (read_key_state(key) & 0x8000) modifier_down[key] = 1;
+    for (int key : kMenuKeys)
+        if (read_key_state(key) & 0x8000) menu_key_down[key] = 1;
+}
+
+void reset_hook_state(void) {
+    memset(swallowed_down, 0, sizeof swallowed_down);
+    memset(menu_key_down, 0, sizeof menu_key_down);
+    memset(modifier_down, 0, sizeof modifier_down);
+    seen_generation = hook_generation.load();
+    menu_key_ring.head = 0;
+    menu_key_ring.tail = 0;
+    hook_thread_id = 0;
+    hook_installed = 0;
+    hook_install_failed = 0;
+    hook_install_error = 0;
+}

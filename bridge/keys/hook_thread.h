@@ -1,37 +1,47 @@
 // Keyboard hook thread: installs the WH_KEYBOARD_LL hook only while settings-menu mode needs it,
 // swallows menu keys by the decision table in keyboard_hook_proc, and hands each swallowed key
-// to the main thread through menu_key_ring. Owns the hook, its key tables and the producer side
-// of the ring; the run starts and stops the thread, settings-menu mode posts the messages and
-// consumes the ring.
+// to the main thread through menu_key_ring. Owns the hook, its key tables and the ring (its
+// producer side runs in the hook procedure, its consumer side, pop_menu_key, on the main thread).
+// The run starts and stops the thread; settings-menu mode posts the messages, polls the flags
+// below and drains the ring.
 #pragma once
 #include <windows.h>
 #include <stdint.h>
 #include <atomic>
 
-constexpr UINT MSG_HOOK_ARM = WM_APP + 1;
-constexpr UINT MSG_HOOK_DISARM = WM_APP + 2;
-constexpr UINT MSG_HOOK_QUIT = WM_APP + 3;
+constexpr UINT MSG_HOOK_ARM = WM_APP + 1;     // install the hook, or confirm the installed one
+constexpr UINT MSG_HOOK_DISARM = WM_APP + 2;  // remove the hook
+constexpr UINT MSG_HOOK_QUIT = WM_APP + 3;    // remove the hook and end the thread
 
-// Shared with the main thread; whole 32-bit words, see hook_thread.cpp for the orderings.
-extern std::atomic<DWORD> hook_thread_id;     // hook thread writes once; run clears
-extern std::atomic<LONG> hook_installed;      // hook thread writes; main reads
-extern std::atomic<LONG> hook_install_failed; // hook thread writes; main clears before arming
+// Shared with the main thread: aligned 32-bit words, read and written whole. The hook thread
+// stores with release and the main thread loads with acquire, so hook_install_error is
+// complete by the time hook_install_failed is seen.
+extern std::atomic<DWORD> hook_thread_id;      // hook thread publishes once ready; run clears; main reads
+extern std::atomic<LONG> hook_installed;       // hook thread writes; main reads
+extern std::atomic<LONG> hook_install_failed;  // hook thread writes; main clears before each arming
+extern std::atomic<DWORD> hook_install_error;  // hook thread writes before setting hook_install_failed
 
 // One swallowed key on its way to the main thread.
 struct menu_key_event {
     uint8_t code;   // menu_key_code 1..8
-    uint32_t tick;  // GetTickCount when the hook queued it
+    uint32_t tick;  // 32-bit tick when the hook queued it
 };
+// Single producer (the hook procedure), single consumer (the main thread); one slot is kept
+// free to tell full from empty, so at most 127 events wait.
 constexpr int kRingSlots = 128;
 struct menu_key_ring_t {
     menu_key_event slots[kRingSlots];
-    std::atomic<int32_t> head;  // next slot to fill; hook thread only
-    std::atomic<int32_t> tail;  // next slot to read; main thread only
+    // The writer stores its index with release after its slot work; the other side loads it
+    // with acquire before touching a slot.
+    std::atomic<int32_t> head;  // next slot to fill; written by the hook procedure only
+    std::atomic<int32_t> tail;  // next slot to read; written by the main thread only
 };
 extern menu_key_ring_t menu_key_ring;
 
 DWORD WINAPI hook_thread_main(LPVOID ready_event);
 LRESULT CALLBACK keyboard_hook_proc(int code, WPARAM wparam, LPARAM lparam);
+// Any of the 13 tracked modifiers (Shift, Ctrl, Alt in generic, left and right codes, both
+// Windows keys, Insert, Caps Lock) down as far as the hook knows. Hook thread.
 bool any_modifier_down(void);
 
 // Producer side (hook procedure); false when the ring is full and the event was dropped.
@@ -39,7 +49,8 @@ bool push_menu_key(uint8_t code);
 // Consumer side (main thread); false when the ring is empty.
 bool pop_menu_key(menu_key_event* out);
 
-// Tests only: what MSG_HOOK_ARM does to the tables (clear and seed), without installing.
+// What MSG_HOOK_ARM does to the tables before installing: clear all three, take the current
+// generation, seed the modifiers and menu keys from read_key_state. Hook thread (and tests).
 void seed_hook_tables(void);
-// Tests only: empties the ring and the tables.
+// Tests only: empties the ring and the tables and clears the shared flags.
 void reset_hook_state(void);

@@ -1,7 +1,99 @@
+// One poll samples the seven keys in table order. A press is a rising edge of bit 15, or bit 0
+// (pressed since the last call) so that a tap between two passes is not missed. Accepted
+// presses restart a 300 ms debounce window per key whether or not they are forwarded.
 #include "keys/hotkeys.h"
+#include <stdint.h>
+#include "game/game_window.h"
+#include "keys/command_file.h"
+#include "keys/menu_mode.h"
+#include "run/clock.h"
+#include "run/log.h"
+
 int hotkeys_forwarded = 0;
 int hotkeys_ignored = 0;
-void poll_hotkeys(void) {}
-SHORT read_key_state(int vk) { return GetAsyncKeyState(vk); }
-void set_key_state_query(SHORT (*)(int)) {}
-void reset_hotkeys(void) {}
+
+namespace {
+struct hotkey {
+    int vk;
+    const char* name;
+};
+// Polling order.
+const hotkey hotkey_table[] = {
+    {VK_F1, "F1"}, {VK_F2, "F2"}, {VK_F3, "F3"}, {VK_F4, "F4"}, {VK_F5, "F5"}, {VK_F6, "F6"}, {VK_F7, "F7"},
+};
+constexpr int kHotkeys = sizeof hotkey_table / sizeof hotkey_table[0];
+constexpr uint64_t kDebounceMs = 300;
+// Ignored presses past this many are only counted.
+constexpr int kIgnoredLogged = 20;
+// Ctrl, Alt, Shift, and the screen reader's own modifiers Insert and Caps Lock (held, not
+// toggled); read in this order.
+const int kHotkeyModifiers[] = {VK_CONTROL, VK_MENU, VK_SHIFT, VK_INSERT, VK_CAPITAL};
+
+// ---- Main-thread state.
+int hotkey_was_down[kHotkeys];
+uint64_t hotkey_accepted_at[kHotkeys];
+// Set by tests before the code under test runs; read on both threads.
+SHORT (*volatile key_state_query)(int vk) = NULL;
+
+void forward_press(int index, uint64_t now) {
+    const char* name = hotkey_table[index].name;
+    hotkeys_forwarded++;
+    log_line("key %s pressed (#%d) -> cmd.txt", name, hotkeys_forwarded);
+    // The mode changes before the mod reads the key, so the mod never sees F2 ahead of the
+    // state it caused.
+    if (hotkey_table[index].vk == VK_F4 && menu_open) close_menu_mode("F4");
+    if (hotkey_table[index].vk == VK_F2) {
+        if (menu_open)
+            close_menu_mode("F2");
+        else
+            open_menu_mode("F2");
+    }
+    if (menu_open) last_key_activity = now;
+    write_command(name, tick_now32());
+}
+
+void ignore_press(int index, const char* reason) {
+    if (hotkeys_ignored < kIgnoredLogged) log_line("key %s pressed, ignored (%s)", hotkey_table[index].name, reason);
+    hotkeys_ignored++;
+}
+}  // namespace
+
+void poll_hotkeys(void) {
+    const uint64_t now = tick_now();
+    for (int i = 0; i < kHotkeys; i++) {
+        const SHORT state = read_key_state(hotkey_table[i].vk);
+        const int down = (state & 0x8000) ? 1 : 0;
+        const bool pressed = (state & 0x0001) != 0;
+        const bool new_press = !hotkey_was_down[i] && (down || pressed);
+        hotkey_was_down[i] = down;
+        if (!new_press) continue;
+        if (now - hotkey_accepted_at[i] < kDebounceMs) continue;
+        hotkey_accepted_at[i] = now;
+        bool modifier_held = false;
+        for (int key : kHotkeyModifiers)
+            if (read_key_state(key) & 0x8000) modifier_held = true;
+        if (!game_window_in_front())
+            ignore_press(i, "game window not in front");
+        else if (modifier_held)
+            ignore_press(i, "modifier held (NVDA key / Ctrl / Alt / Shift)");
+        else
+            forward_press(i, now);
+    }
+}
+
+SHORT read_key_state(int vk) {
+    SHORT (*query)(int) = key_state_query;
+    return query ? query(vk) : GetAsyncKeyState(vk);
+}
+
+void set_key_state_query(SHORT (*query)(int vk)) { key_state_query = query; }
+
+void reset_hotkeys(void) {
+    for (int i = 0; i < kHotkeys; i++) {
+        hotkey_was_down[i] = 0;
+        hotkey_accepted_at[i] = 0;
+    }
+    hotkeys_forwarded = 0;
+    hotkeys_ignored = 0;
+    key_state_query = NULL;
+}

@@ -1,14 +1,234 @@
+// Settings-menu mode on the main thread. The mode itself is menu_open; the hook thread installs
+// the hook on MSG_HOOK_ARM and this module confirms it through hook_installed, gives up after
+// 700 ms, and removes the hook 1500 ms after a close (until then the hook still swallows the
+// rest of presses it swallowed before, and nothing new). Three failsafes make sure the player's
+// keyboard is never left captured: the game window away for more than 2 s, no key for 120 s,
+// or the mod not touching menu_state.txt for 5 s.
+//
+//            F2 / mod "1"                  hook_installed: "Armed"
+//   Closed --------------> Arming ---------------------------------> Open
+//     ^                      |  hook failed or 700 ms: "NoHook"       |
+//     |                      v                                       |
+//     |                 Unavailable (final; every opening refused)    |
+//     +--- F2, F4, Escape, Backspace, mod "0"; failsafe: "MenuOff" ---+  (from Arming too)
+//
+// Elapsed times use ticks_since, which counts a clock going backwards as no time at all.
 #include "keys/menu_mode.h"
+#include <string.h>
+#include "game/game_window.h"
+#include "keys/command_file.h"
+#include "keys/hook_thread.h"
+#include "run/clock.h"
+#include "run/log.h"
+
 std::atomic<LONG> menu_open{0};
 std::atomic<LONG> hook_generation{1};
 uint64_t last_key_activity = 0;
-void open_menu_mode(const char*) {}
-void close_menu_mode(const char*) {}
-void menu_failsafe(const char*) {}
-void drain_menu_keys(void) {}
-void check_hook_arming(void) {}
-void remove_idle_hook(void) {}
-void poll_menu_state(void) {}
-void check_menu_failsafes(void) {}
-const char* menu_key_name(int) { return ""; }
-void reset_menu_mode(void) {}
+
+namespace {
+constexpr uint64_t kArmGiveUpMs = 700;
+constexpr uint64_t kHookLingerMs = 1500;
+constexpr uint64_t kStatePollMs = 100;
+// A mod "1" this soon after a close is the mod catching up with that close, not a new opening.
+constexpr uint64_t kReopenQuietMs = 600;
+constexpr uint64_t kWindowAwayMs = 2000;
+constexpr uint64_t kNoActivityMs = 120000;
+constexpr uint64_t kModSilentMs = 5000;
+// menu_state.txt is one short line; only its first 47 bytes are read.
+constexpr int kStateBytes = 47;
+constexpr int kMenuKeysLogged = 60;
+// Numbers this large mean nothing; they stop growing instead of overflowing.
+constexpr long kStateNumberCap = 100000000;
+
+// ---- Main-thread state.
+bool hook_unavailable = false;  // final: hook install failed or timed out
+bool arm_pending = false;
+uint64_t arm_requested_at = 0;
+uint64_t menu_opened_at = 0;
+uint64_t not_in_front_since = 0;  // 0 while the game is in front
+uint64_t menu_closed_at = 0;      // 0 once the hook after that close was removed
+uint64_t menu_state_polled_at = 0;
+char menu_state_last[kStateBytes + 1];
+bool menu_state_baseline_seen = false;
+uint64_t menu_state_changed_at = 0;
+int menu_keys_logged = 0;
+
+const char* const kMenuKeyNames[] = {"Up", "Down", "Left", "Right", "Enter", "Space", "Escape", "Backspace"};
+constexpr int kEscapeCode = 7;
+constexpr int kBackspaceCode = 8;
+
+// White space, an optional sign, then digits up to the first non-digit; no digits give 0.
+long read_state_number(const char* text) {
+    while (*text == ' ' || (*text >= '\t' && *text <= '\r')) text++;
+    bool negative = false;
+    if (*text == '+' || *text == '-') negative = *text++ == '-';
+    long value = 0;
+    for (; *text >= '0' && *text <= '9'; text++)
+        if (value < kStateNumberCap) value = value * 10 + (*text - '0');
+    return negative ? -value : value;
+}
+
+void post_to_hook_thread(UINT message) {
+    DWORD thread = hook_thread_id.load(std::memory_order_acquire);
+    // Not checked: a lost arming ends in the 700 ms give-up, a lost removal leaves a hook that
+    // swallows nothing new.
+    if (thread) PostThreadMessageW(thread, message, 0, 0);
+}
+}  // namespace
+
+const char* menu_key_name(int code) {
+    if (code < 1 || code > (int)(sizeof kMenuKeyNames / sizeof kMenuKeyNames[0])) return "";
+    return kMenuKeyNames[code - 1];
+}
+
+void open_menu_mode(const char* reason) {
+    const uint64_t t = tick_now();
+    if (menu_open.load()) return;
+    if (hook_unavailable || hook_thread_id.load(std::memory_order_acquire) == 0) {
+        log_line("settings menu opened (%s): no keyboard hook available, keys are not swallowed", reason);
+        return;
+    }
+    menu_open.store(1, std::memory_order_release);
+    menu_opened_at = t;
+    last_key_activity = t;
+    not_in_front_since = 0;
+    arm_pending = true;
+    arm_requested_at = t;
+    hook_install_failed.store(0);
+    post_to_hook_thread(MSG_HOOK_ARM);
+    log_line("settings menu open (%s): swallowing Up/Down/Left/Right/Enter/Space/Escape/Backspace while the game "
+             "is in front",
+             reason);
+}
+
+void close_menu_mode(const char* reason) {
+    const uint64_t t = tick_now();
+    if (!menu_open.load()) return;
+    menu_open.store(0, std::memory_order_release);
+    menu_closed_at = t;
+    arm_pending = false;
+    log_line("settings menu closed (%s): keys pass to the game again", reason);
+}
+
+void menu_failsafe(const char* reason) {
+    hook_generation.fetch_add(1);
+    close_menu_mode(reason);
+    log_line("FAILSAFE: %s -> menu flag cleared, nothing swallowed any more", reason);
+    write_command("MenuOff", tick_now32());
+}
+
+void drain_menu_keys(void) {
+    const uint64_t now = tick_now();
+    menu_key_event event;
+    // Everything queued is written, also keys behind an Escape that closed the mode.
+    while (pop_menu_key(&event)) {
+        const char* name = menu_key_name(event.code);
+        if (!name[0]) continue;
+        write_command(name, event.tick);
+        last_key_activity = now;
+        if (menu_keys_logged < kMenuKeysLogged) log_line("menu key %s -> cmd.txt (swallowed)", name);
+        menu_keys_logged++;
+        if (event.code == kEscapeCode || event.code == kBackspaceCode) close_menu_mode(name);
+    }
+}
+
+void check_hook_arming(void) {
+    if (!arm_pending) return;
+    const uint64_t now = tick_now();
+    if (hook_installed.load(std::memory_order_acquire)) {
+        arm_pending = false;
+        write_command("Armed", tick_now32());
+        log_line("keyboard hook installed");
+        return;
+    }
+    const bool failed = hook_install_failed.load(std::memory_order_acquire) != 0;
+    if (!failed && ticks_since(now, arm_requested_at) <= kArmGiveUpMs) return;
+    // The hook thread's own error when SetWindowsHookExW failed; ERROR_TIMEOUT when it never
+    // answered.
+    const DWORD error = failed ? hook_install_error.load(std::memory_order_acquire) : (DWORD)ERROR_TIMEOUT;
+    arm_pending = false;
+    hook_unavailable = true;
+    menu_open.store(0, std::memory_order_release);
+    log_line("keyboard hook could not be installed (error %lu); settings menu runs without swallowing", error);
+    write_command("NoHook", tick_now32());
+}
+
+void remove_idle_hook(void) {
+    if (menu_open.load()) return;
+    const uint64_t now = tick_now();
+    if (!hook_installed.load(std::memory_order_acquire) || hook_thread_id.load() == 0 || menu_closed_at == 0) return;
+    if (ticks_since(now, menu_closed_at) <= kHookLingerMs) return;
+    post_to_hook_thread(MSG_HOOK_DISARM);
+    log_line("keyboard hook removed");
+    menu_closed_at = 0;
+}
+
+void poll_menu_state(void) {
+    const uint64_t now = tick_now();
+    if (ticks_since(now, menu_state_polled_at) < kStatePollMs) return;
+    menu_state_polled_at = now;
+    HANDLE file = CreateFileW(menu_state_path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+    // Missing or locked: the 5 s failsafe covers a mod that stays silent.
+    if (file == INVALID_HANDLE_VALUE) return;
+    char text[kStateBytes + 1];
+    memset(text, 0, sizeof text);
+    DWORD got = 0;
+    if (!ReadFile(file, text, kStateBytes, &got, NULL)) got = 0;
+    CloseHandle(file);
+    if (got < 3) return;
+    text[got] = 0;
+    text[strcspn(text, "\r\n")] = 0;
+    if (!strcmp(text, menu_state_last)) return;
+    memcpy(menu_state_last, text, sizeof menu_state_last);
+    // The first text seen may be left over from before this run; only changes are heard.
+    if (!menu_state_baseline_seen) {
+        menu_state_baseline_seen = true;
+        return;
+    }
+    menu_state_changed_at = now;
+    const char* space = strchr(text, ' ');
+    if (!space) return;
+    const long number = read_state_number(space + 1);
+    if (number == 1) {
+        if (!menu_open.load() && (menu_closed_at == 0 || ticks_since(now, menu_closed_at) > kReopenQuietMs))
+            open_menu_mode("opened by the Lua mod");
+    } else if (number == 0) {
+        close_menu_mode("Lua closed the menu");
+    }
+}
+
+void check_menu_failsafes(void) {
+    if (!menu_open.load()) return;
+    const uint64_t now = tick_now();
+    if (game_window_in_front()) {
+        not_in_front_since = 0;
+    } else if (not_in_front_since == 0) {
+        not_in_front_since = now;
+    } else if (ticks_since(now, not_in_front_since) > kWindowAwayMs) {
+        menu_failsafe("game window not in front for more than 2 s");
+    }
+    if (menu_open.load() && ticks_since(now, last_key_activity) > kNoActivityMs) menu_failsafe("no key activity for 120 s");
+    if (menu_open.load()) {
+        const uint64_t heard = menu_opened_at > menu_state_changed_at ? menu_opened_at : menu_state_changed_at;
+        if (ticks_since(now, heard) > kModSilentMs)
+            menu_failsafe("the Lua mod does not answer (no menu_state.txt update for 5 s)");
+    }
+}
+
+void reset_menu_mode(void) {
+    menu_open = 0;
+    hook_generation = 1;
+    last_key_activity = 0;
+    hook_unavailable = false;
+    arm_pending = false;
+    arm_requested_at = 0;
+    menu_opened_at = 0;
+    not_in_front_since = 0;
+    menu_closed_at = 0;
+    menu_state_polled_at = 0;
+    memset(menu_state_last, 0, sizeof menu_state_last);
+    menu_state_baseline_seen = false;
+    menu_state_changed_at = 0;
+    menu_keys_logged = 0;
+}

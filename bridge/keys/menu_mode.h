@@ -1,18 +1,23 @@
 // Settings-menu mode: while menu_open is set the hook swallows the menu keys with the game in
-// front, and every swallowed key goes to cmd.txt. Owns the main-thread state of the mode, the
-// consumer side of menu_key_ring, menu_state.txt polling and the three failsafes.
-// Main thread only; the run calls the five steps every pass while a game is attached.
+// front, and every swallowed key goes to cmd.txt. Owns the main-thread state of the mode (the
+// opening and closing, the confirmation and delayed removal of the hook, menu_state.txt polling
+// and the three failsafes) and drains menu_key_ring. Main thread only; the run calls the five
+// steps every pass while a game is attached, in the order declared below, after poll_hotkeys.
 #pragma once
 #include <windows.h>
 #include <stdint.h>
 #include <atomic>
 
-extern std::atomic<LONG> menu_open;        // main thread writes; hook procedure reads
-extern std::atomic<LONG> hook_generation;  // raised by each failsafe; hook procedure reads
+// Shared with the hook procedure, which only reads them (acquire); whole 32-bit words.
+extern std::atomic<LONG> menu_open;        // written here (and cleared by the run at shutdown)
+extern std::atomic<LONG> hook_generation;  // starts at 1; raised with fetch_add by each failsafe
 extern uint64_t last_key_activity;         // main thread only; the hotkey poller sets it too
 
+// reason is only logged. Opening is refused (and logged) without a hook thread or after the
+// hook was found unavailable; closing leaves the hook installed for remove_idle_hook.
 void open_menu_mode(const char* reason);
 void close_menu_mode(const char* reason);
+// Closes the mode, makes the hook forget what it swallowed, and tells the mod with "MenuOff".
 void menu_failsafe(const char* reason);
 
 void drain_menu_keys(void);

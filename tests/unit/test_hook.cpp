@@ -1,1 +1,433 @@
+// The keyboard hook: every row of the decision table driven through keyboard_hook_proc with
+// synthetic events, the seeding at arming, the ring under two threads, and the thread itself
+// serving its three messages.
 #include "unit.h"
+#include <string.h>
+#include "game/game_window.h"
+#include "keys/hook_thread.h"
+#include "keys/hotkeys.h"
+#include "keys/menu_mode.h"
+#include "run/clock.h"
+
+namespace {
+bool front = true;
+bool front_query(void) { return front; }
+SHORT held[256];
+SHORT held_query(int vk) { return held[vk & 0xFF]; }
+
+// Menu open, game in front, nothing held, tables freshly armed.
+void begin(void) {
+    reset_menu_mode();
+    reset_hook_state();
+    memset(held, 0, sizeof held);
+    front = true;
+    set_front_window_query(front_query);
+    set_key_state_query(held_query);
+    unit_fake_clock_install(1000000);
+    seed_hook_tables();
+    menu_open = 1;
+}
+
+void end(void) {
+    set_front_window_query(NULL);
+    set_key_state_query(NULL);
+    reset_hook_state();
+    reset_menu_mode();
+}
+
+// Result of the procedure: 1 swallows; anything else passed the event on.
+LRESULT send(DWORD vk, WPARAM message, DWORD flags = 0, int code = HC_ACTION) {
+    KBDLLHOOKSTRUCT event;
+    memset(&event, 0, sizeof event);
+    event.vkCode = vk;
+    event.flags = flags;
+    return keyboard_hook_proc(code, message, reinterpret_cast<LPARAM>(&event));
+}
+bool down(DWORD vk) { return send(vk, WM_KEYDOWN) == 1; }  // true: swallowed
+bool up(DWORD vk) { return send(vk, WM_KEYUP) == 1; }
+bool injected_down(DWORD vk) { return send(vk, WM_KEYDOWN, LLKHF_INJECTED) == 1; }
+bool injected_up(DWORD vk) { return send(vk, WM_KEYUP, LLKHF_INJECTED) == 1; }
+
+// Names of the queued events, in order, space-separated; empties the ring.
+std::string queued(void) {
+    std::string out;
+    menu_key_event event;
+    while (pop_menu_key(&event)) {
+        if (!out.empty()) out += " ";
+        out += menu_key_name(event.code);
+    }
+    return out;
+}
+
+const DWORD kMenuKeys[] = {VK_UP, VK_DOWN, VK_LEFT, VK_RIGHT, VK_RETURN, VK_SPACE, VK_ESCAPE, VK_BACK};
+const DWORD kModifiers[] = {VK_SHIFT, VK_CONTROL, VK_MENU, VK_LSHIFT, VK_RSHIFT, VK_LCONTROL, VK_RCONTROL,
+                            VK_LMENU, VK_RMENU,  VK_LWIN,    VK_RWIN,  VK_INSERT, VK_CAPITAL};
+}  // namespace
+
+TEST(fresh_press_in_an_active_menu_is_swallowed_and_queued_with_its_tick) {
+    begin();
+    for (DWORD vk : kMenuKeys) {
+        CHECK(down(vk));
+        CHECK(up(vk));
+    }
+    CHECK_EQ(queued(), std::string("Up Down Left Right Enter Space Escape Backspace"));
+    // The event carries the 32-bit tick of the moment it was queued.
+    unit_fake_clock_set(0x100000000ULL + 4242);
+    CHECK(down(VK_DOWN));
+    menu_key_event event;
+    REQUIRE(pop_menu_key(&event));
+    CHECK_EQ((int)event.code, 2);
+    CHECK_EQ((unsigned long)event.tick, 4242ul);
+    CHECK(up(VK_DOWN));
+    CHECK_EQ(queued(), std::string(""));
+    end();
+}
+
+TEST(auto_repeat_queues_arrows_again_and_swallows_the_others_silently) {
+    begin();
+    CHECK(down(VK_UP));
+    CHECK(down(VK_UP));
+    CHECK(down(VK_UP));
+    CHECK(up(VK_UP));
+    CHECK_EQ(queued(), std::string("Up Up Up"));
+    for (DWORD vk : {VK_RETURN, VK_SPACE, VK_ESCAPE, VK_BACK}) {
+        CHECK(down(vk));
+        CHECK(down(vk));
+        CHECK(down(vk));
+        CHECK(up(vk));
+    }
+    CHECK_EQ(queued(), std::string("Enter Space Escape Backspace"));
+    // A modifier pressed during a held, swallowed arrow does not stop its repeats.
+    CHECK(down(VK_LEFT));
+    CHECK(!down(VK_LCONTROL));
+    CHECK(down(VK_LEFT));
+    CHECK(up(VK_LEFT));
+    CHECK(!up(VK_LCONTROL));
+    CHECK_EQ(queued(), std::string("Left Left"));
+    end();
+}
+
+TEST(an_inactive_menu_passes_fresh_presses_but_finishes_swallowed_ones) {
+    begin();
+    // Closed while Up is held: the repeats and the release stay swallowed, without events.
+    CHECK(down(VK_UP));
+    menu_open = 0;
+    CHECK(down(VK_UP));
+    CHECK(down(VK_UP));
+    CHECK(up(VK_UP));
+    CHECK_EQ(queued(), std::string("Up"));
+    CHECK(!down(VK_UP));
+    CHECK(!up(VK_UP));
+    CHECK(!down(VK_RETURN));
+    CHECK(!up(VK_RETURN));
+    // Open but another window in front: the same.
+    menu_open = 1;
+    CHECK(down(VK_RIGHT));
+    front = false;
+    CHECK(down(VK_RIGHT));
+    CHECK(up(VK_RIGHT));
+    CHECK(!down(VK_ESCAPE));
+    CHECK(!up(VK_ESCAPE));
+    CHECK_EQ(queued(), std::string("Right"));
+    // Back in front, a fresh press is swallowed again.
+    front = true;
+    CHECK(down(VK_ESCAPE));
+    CHECK(up(VK_ESCAPE));
+    CHECK_EQ(queued(), std::string("Escape"));
+    end();
+}
+
+TEST(modifiers_always_pass_and_hold_off_fresh_presses) {
+    begin();
+    for (DWORD modifier : kModifiers) {
+        CHECK(!down(modifier));
+        CHECK(any_modifier_down());
+        CHECK(!down(VK_UP));
+        CHECK(!up(VK_UP));
+        CHECK(!down(VK_SPACE));
+        CHECK(!up(VK_SPACE));
+        CHECK(!up(modifier));
+        CHECK(!any_modifier_down());
+        CHECK(down(VK_UP));
+        CHECK(up(VK_UP));
+    }
+    CHECK_EQ(queued(), std::string("Up Up Up Up Up Up Up Up Up Up Up Up Up"));
+    // Alt with a menu key comes as a system key-down and passes for the held Alt.
+    CHECK(send(VK_LMENU, WM_SYSKEYDOWN) != 1);
+    CHECK(send(VK_DOWN, WM_SYSKEYDOWN) != 1);
+    CHECK(send(VK_DOWN, WM_SYSKEYUP) != 1);
+    CHECK(send(VK_LMENU, WM_SYSKEYUP) != 1);
+    CHECK(!any_modifier_down());
+    // A system release finishes a swallowed press like a plain one.
+    CHECK(down(VK_DOWN));
+    CHECK(send(VK_DOWN, WM_SYSKEYUP) == 1);
+    CHECK(!down(VK_LMENU));
+    CHECK(!up(VK_LMENU));
+    CHECK_EQ(queued(), std::string("Down"));
+    end();
+}
+
+TEST(a_key_already_down_passes_until_it_is_released) {
+    begin();
+    // Down at arming: its repeats and release reach the game.
+    held[VK_DOWN] = (SHORT)0x8000;
+    held[VK_RETURN] = (SHORT)0x8001;
+    seed_hook_tables();
+    CHECK(!down(VK_DOWN));
+    CHECK(!down(VK_DOWN));
+    CHECK(!up(VK_DOWN));
+    CHECK(!down(VK_RETURN));
+    CHECK(!up(VK_RETURN));
+    CHECK(down(VK_DOWN));
+    CHECK(up(VK_DOWN));
+    // A press that passed for a held modifier stays passed after the modifier's release.
+    CHECK(!down(VK_RCONTROL));
+    CHECK(!down(VK_LEFT));
+    CHECK(!up(VK_RCONTROL));
+    CHECK(!down(VK_LEFT));
+    CHECK(!up(VK_LEFT));
+    // So does one that began while the menu was closed.
+    menu_open = 0;
+    CHECK(!down(VK_SPACE));
+    menu_open = 1;
+    CHECK(!down(VK_SPACE));
+    CHECK(!up(VK_SPACE));
+    CHECK_EQ(queued(), std::string("Down"));
+    end();
+}
+
+TEST(injected_events_pass_and_change_no_table) {
+    begin();
+    CHECK(!injected_down(VK_UP));
+    CHECK(down(VK_UP));  // the injected down did not mark Up as held
+    CHECK(!injected_up(VK_UP));
+    CHECK(down(VK_UP));  // nor did the injected release end the swallowed press
+    CHECK(up(VK_UP));
+    CHECK(!injected_down(VK_LSHIFT));
+    CHECK(!any_modifier_down());
+    CHECK(down(VK_RETURN));
+    CHECK(up(VK_RETURN));
+    CHECK(!down(VK_RSHIFT));
+    CHECK(!injected_up(VK_RSHIFT));
+    CHECK(any_modifier_down());
+    CHECK(!up(VK_RSHIFT));
+    CHECK_EQ(queued(), std::string("Up Up Enter"));
+    end();
+}
+
+TEST(other_keys_other_messages_and_other_codes_pass_without_trace) {
+    begin();
+    for (DWORD vk : {(DWORD)'A', (DWORD)VK_F1, (DWORD)VK_F2, (DWORD)VK_TAB, (DWORD)VK_DELETE, (DWORD)VK_NUMPAD8}) {
+        CHECK(!down(vk));
+        CHECK(!down(vk));
+        CHECK(!up(vk));
+    }
+    CHECK(!any_modifier_down());
+    // Not HC_ACTION, not a key message, or a code past the table: passed on, nothing learnt.
+    CHECK(send(VK_UP, WM_KEYDOWN, 0, 3) != 1);
+    CHECK(send(VK_LSHIFT, WM_KEYDOWN, 0, 3) != 1);
+    CHECK(send(VK_UP, WM_CHAR) != 1);
+    CHECK(send(VK_LSHIFT, WM_CHAR) != 1);
+    CHECK(send(0x100 + VK_UP, WM_KEYDOWN) != 1);
+    CHECK(!any_modifier_down());
+    CHECK_EQ(queued(), std::string(""));
+    CHECK(down(VK_UP));
+    CHECK(up(VK_UP));
+    CHECK_EQ(queued(), std::string("Up"));
+    end();
+}
+
+TEST(a_raised_generation_forgets_swallowed_presses) {
+    begin();
+    CHECK(down(VK_UP));
+    CHECK(down(VK_BACK));
+    hook_generation.fetch_add(1);
+    menu_open = 0;
+    // Held across the failsafe: repeats and releases reach the game.
+    CHECK(!down(VK_UP));
+    CHECK(!up(VK_UP));
+    CHECK(!up(VK_BACK));
+    menu_open = 1;
+    CHECK(down(VK_UP));
+    CHECK(up(VK_UP));
+    CHECK_EQ(queued(), std::string("Up Backspace Up"));
+    // Any event notices the new generation, a modifier's too.
+    CHECK(down(VK_LEFT));
+    hook_generation.fetch_add(1);
+    CHECK(!down('Q'));
+    menu_open = 0;
+    CHECK(!up(VK_LEFT));
+    end();
+}
+
+TEST(a_generic_modifier_held_at_arming_clears_when_its_key_is_released) {
+    // The system reports the generic and the sided code at arming; events only the sided one.
+    const DWORD pairs[][3] = {{VK_SHIFT, VK_LSHIFT, VK_RSHIFT},
+                              {VK_CONTROL, VK_LCONTROL, VK_RCONTROL},
+                              {VK_MENU, VK_LMENU, VK_RMENU}};
+    for (const auto& pair : pairs) {
+        begin();
+        held[pair[0]] = (SHORT)0x8000;
+        held[pair[1]] = (SHORT)0x8000;
+        seed_hook_tables();
+        CHECK(!down(VK_UP));
+        CHECK(!up(VK_UP));
+        CHECK(!up(pair[1]));
+        CHECK(!any_modifier_down());
+        CHECK(down(VK_UP));
+        CHECK(up(VK_UP));
+        CHECK_EQ(queued(), std::string("Up"));
+        end();
+
+        // Both sides held: releasing one keeps the modifier held.
+        begin();
+        held[pair[0]] = held[pair[1]] = held[pair[2]] = (SHORT)0x8000;
+        seed_hook_tables();
+        CHECK(!up(pair[2]));
+        CHECK(!down(VK_DOWN));
+        CHECK(!up(VK_DOWN));
+        CHECK(!up(pair[1]));
+        CHECK(down(VK_DOWN));
+        CHECK(up(VK_DOWN));
+        end();
+
+        // Only the generic code reported at arming: the release of either side clears it.
+        begin();
+        held[pair[0]] = (SHORT)0x8000;
+        seed_hook_tables();
+        CHECK(any_modifier_down());
+        CHECK(!up(pair[2]));
+        CHECK(!any_modifier_down());
+        end();
+    }
+}
+
+TEST(a_full_ring_drops_the_event_but_still_swallows_the_key) {
+    begin();
+    for (int i = 0; i < kRingSlots - 1; i++) {
+        CHECK(down(VK_DOWN));
+        CHECK(up(VK_DOWN));
+    }
+    // 127 waiting: the next press reaches neither the mod nor the game.
+    CHECK(down(VK_UP));
+    CHECK(down(VK_UP));
+    CHECK(up(VK_UP));
+    CHECK(!push_menu_key(1));
+    menu_key_event event;
+    int drained = 0;
+    while (pop_menu_key(&event)) {
+        CHECK_EQ((int)event.code, 2);
+        drained++;
+    }
+    CHECK_EQ(drained, kRingSlots - 1);
+    CHECK(down(VK_UP));
+    CHECK(up(VK_UP));
+    CHECK_EQ(queued(), std::string("Up"));
+    // One slot freed lets exactly one event in again.
+    for (int i = 0; i < kRingSlots - 1; i++) CHECK(push_menu_key(5));
+    CHECK(!push_menu_key(6));
+    REQUIRE(pop_menu_key(&event));
+    CHECK(push_menu_key(6));
+    CHECK(!push_menu_key(7));
+    end();
+}
+
+namespace {
+constexpr int kRingEvents = 1000000;
+uint32_t produced = 0;
+// Only the producer asks for the tick, so it numbers the events in push order.
+uint64_t numbering_tick(void) { return ++produced; }
+
+DWORD WINAPI produce(LPVOID) {
+    for (int i = 0; i < kRingEvents; i++)
+        while (!push_menu_key((uint8_t)(i % 8 + 1))) {
+        }
+    return 0;
+}
+
+bool wait_until(const std::atomic<LONG>& flag, LONG value, DWORD ms) {
+    for (DWORD waited = 0; waited < ms; waited++) {
+        if (flag.load() == value) return true;
+        Sleep(1);
+    }
+    return flag.load() == value;
+}
+}  // namespace
+
+TEST(the_ring_keeps_every_event_in_order_between_two_threads_at_full_speed) {
+    reset_hook_state();
+    produced = 0;
+    set_tick_source(numbering_tick);
+    HANDLE producer = CreateThread(NULL, 0, produce, NULL, 0, NULL);
+    REQUIRE(producer != NULL);
+    int received = 0, wrong = 0;
+    uint32_t first_wrong_tick = 0;
+    DWORD last_progress = GetTickCount();
+    menu_key_event event;
+    while (received < kRingEvents && GetTickCount() - last_progress < 10000) {
+        if (!pop_menu_key(&event)) continue;
+        const uint32_t expected = (uint32_t)received + 1;
+        if (event.tick != expected || event.code != (uint8_t)(received % 8 + 1)) {
+            if (!wrong) first_wrong_tick = event.tick;
+            wrong++;
+        }
+        received++;
+        last_progress = GetTickCount();
+    }
+    CHECK_EQ(WaitForSingleObject(producer, 10000), (DWORD)WAIT_OBJECT_0);
+    CloseHandle(producer);
+    CHECK_EQ(received, kRingEvents);
+    CHECK_EQ(wrong, 0);
+    CHECK_EQ(first_wrong_tick, 0u);
+    CHECK(!pop_menu_key(&event));
+    reset_hook_state();
+}
+
+TEST(the_hook_thread_serves_arm_disarm_and_quit) {
+    reset_menu_mode();
+    reset_hook_state();
+    memset(held, 0, sizeof held);
+    set_key_state_query(held_query);
+    set_front_window_query(front_query);
+    front = true;
+    HANDLE ready = CreateEventW(NULL, TRUE, FALSE, NULL);
+    DWORD id = 0;
+    HANDLE thread = CreateThread(NULL, 0, hook_thread_main, ready, 0, &id);
+    REQUIRE(thread != NULL);
+    CHECK_EQ(WaitForSingleObject(ready, 2000), (DWORD)WAIT_OBJECT_0);
+    CHECK_EQ(hook_thread_id.load(), id);
+    CHECK_EQ(GetThreadPriority(thread), THREAD_PRIORITY_HIGHEST);
+    CHECK_EQ(hook_installed.load(), 0L);
+
+    // Installed on request, with Up seeded as held.
+    held[VK_UP] = (SHORT)0x8000;
+    hook_install_failed = 1;
+    CHECK(PostThreadMessageW(id, MSG_HOOK_ARM, 0, 0));
+    CHECK(wait_until(hook_installed, 1, 2000));
+    CHECK_EQ(hook_install_failed.load(), 0L);
+
+    // A second arming confirms the hook and keeps the tables: Up still counts as held.
+    held[VK_UP] = 0;
+    hook_installed = 0;
+    CHECK(PostThreadMessageW(id, MSG_HOOK_ARM, 0, 0));
+    CHECK(wait_until(hook_installed, 1, 2000));
+    menu_open = 1;
+    CHECK(send(VK_UP, WM_KEYDOWN) != 1);
+    CHECK(send(VK_UP, WM_KEYUP) != 1);
+    menu_open = 0;
+
+    CHECK(PostThreadMessageW(id, MSG_HOOK_DISARM, 0, 0));
+    CHECK(wait_until(hook_installed, 0, 2000));
+    CHECK(PostThreadMessageW(id, MSG_HOOK_ARM, 0, 0));
+    CHECK(wait_until(hook_installed, 1, 2000));
+    // Quit removes the hook on the way out.
+    CHECK(PostThreadMessageW(id, MSG_HOOK_QUIT, 0, 0));
+    CHECK_EQ(WaitForSingleObject(thread, 1500), (DWORD)WAIT_OBJECT_0);
+    DWORD code = 99;
+    GetExitCodeThread(thread, &code);
+    CHECK_EQ(code, 0ul);
+    CHECK_EQ(hook_installed.load(), 0L);
+    CloseHandle(thread);
+    CloseHandle(ready);
+    end();
+}

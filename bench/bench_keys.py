@@ -1,0 +1,75 @@
+"""Keys: the hook procedure's cost per event with the menu open and the real foreground query
+(target p99 at most 50 us), and the latency from a real key press (xdotool) to its cmd.txt line
+(target p99 at most 40 ms), for a hotkey and for a swallowed menu key.
+
+The latency clock starts just before xdotool is started, so it includes that process's start
+and its connection to the X server; the figures are upper bounds of the bridge's own share.
+"""
+import os
+import re
+import subprocess
+import sys
+import time
+
+from benchlib import figure, percentile
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "tests",
+                                "integration"))
+import test_keys as keys  # noqa: E402
+
+HOOK_EVENTS = 100000
+HOTKEY_PRESSES = 60
+MENU_PRESSES = 60
+
+
+def hook_cost(bed, scene, game):
+    keys.focus_game(scene, game)
+    exe = os.path.join(bed.build, "bench", "bench_keys_hook.exe")
+    out = subprocess.run(["wine", exe, str(game.pid), str(HOOK_EVENTS)], env=scene.env, stdout=subprocess.PIPE,
+                         stderr=subprocess.DEVNULL, text=True, timeout=120).stdout
+    values = dict(re.findall(r"(\w+)=([\d.]+)", out))
+    if "p99_us" not in values:
+        print("   bench_keys_hook gave no figures: %r" % out, flush=True)
+        return
+    figure("hook proc per event, p50 (%s of %s swallowed)" % (values["swallowed"], values["events"]),
+           float(values["p50_us"]), "us")
+    figure("hook proc per event, p99", float(values["p99_us"]), "us", 50)
+    figure("hook proc per event, max", float(values["max_us"]), "us")
+
+
+def latency_of(scene, game, key, presses, gap):
+    """Milliseconds from starting xdotool to the grown cmd.txt, per press."""
+    path = scene.path("cmd.txt")
+    results = []
+    for _ in range(presses):
+        keys.focus_game(scene, game)
+        size = os.path.getsize(path)
+        start = time.perf_counter()
+        keys.xdotool(scene, "key", key)
+        deadline = start + 2
+        while os.path.getsize(path) == size and time.perf_counter() < deadline:
+            time.sleep(0.0005)
+        if os.path.getsize(path) != size:
+            results.append((time.perf_counter() - start) * 1000)
+        time.sleep(gap)
+    return results
+
+
+def run(bed, args):
+    scene = bed.scene("bench_keys")
+    game, bridge, mod = keys.start_keys_scene(scene)
+    try:
+        hook_cost(bed, scene, game)
+
+        # F1 is debounced for 300 ms per key.
+        f1 = latency_of(scene, game, "F1", HOTKEY_PRESSES, 0.35)
+        figure("F1 press to cmd.txt line, p50 (%d of %d seen)" % (len(f1), HOTKEY_PRESSES), percentile(f1, 50), "ms")
+        figure("F1 press to cmd.txt line, p99", percentile(f1, 99), "ms", 40)
+
+        keys.open_menu(scene, game)
+        down = latency_of(scene, game, "Down", MENU_PRESSES, 0.1)
+        figure("Down (swallowed) to cmd.txt line, p50 (%d of %d seen)" % (len(down), MENU_PRESSES),
+               percentile(down, 50), "ms")
+        figure("Down (swallowed) to cmd.txt line, p99", percentile(down, 99), "ms", 40)
+    finally:
+        keys.finish(scene, game, bridge, mod)
