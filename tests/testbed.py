@@ -163,7 +163,7 @@ class Game(Process):
         self.events_path = events
         self.pid = None
         self.hwnd = None
-        self._serial = 0
+        self._last = None
 
     def events(self):
         try:
@@ -180,21 +180,28 @@ class Game(Process):
         return self
 
     def command(self, text):
-        # The game runs a command when the file's content changes; a serial keeps repeats apart.
-        self._serial += 1
+        """Runs a command in the game and waits until it has begun."""
+        before = self.events().count("cmd " + text)
+        self.command_nowait(text)
+        wait_for(lambda: self.events().count("cmd " + text) > before, 10, "game ran %r" % text)
+
+    def command_nowait(self, text):
+        # The game runs a command when the file's content changes: to repeat one, the file is
+        # emptied first, long enough for the game's 50 ms look at it.
+        if text == self._last:
+            self._write_control("")
+            time.sleep(0.15)
+        self._last = text
+        self._write_control(text)
+
+    def _write_control(self, text):
         with open(self.control_path + ".new", "w") as f:
             f.write(text)
         os.replace(self.control_path + ".new", self.control_path)
-        wait_for(lambda: ("cmd " + text) in self.events(), 10, "game ran %r" % text)
 
     def exit(self):
         if self.running():
             self.command_nowait("exit")
-
-    def command_nowait(self, text):
-        with open(self.control_path + ".new", "w") as f:
-            f.write(text)
-        os.replace(self.control_path + ".new", self.control_path)
 
     def in_front(self):
         fronts = [l for l in self.events() if l.startswith("front ")]

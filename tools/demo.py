@@ -6,15 +6,15 @@ usage: demo.py --build DIR [--hang]
 """
 import argparse
 import os
-import subprocess
 import sys
-import threading
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, "tests"))
+sys.path.insert(0, os.path.join(ROOT, "tests", "integration"))
 import testbed  # noqa: E402
-from testbed import wait_for  # noqa: E402
+import test_hang as hang  # noqa: E402
+import test_keys as keys  # noqa: E402
 
 
 def title(text):
@@ -96,7 +96,7 @@ def resident_run(bed, hang):
         time.sleep(0.4)
     time.sleep(3.5)  # the watchdog's 3 s pass without "#ok"
 
-    keys = drive_keys(scene, game)
+    pressed = drive_keys(scene, game)
 
     if hang:
         hang_scene(scene, game)
@@ -105,7 +105,7 @@ def resident_run(bed, hang):
     code = bridge.wait(20)
     print("   the game ended; the bridge exited with code %d" % code)
     show("the stand-in NVDA client received", spoken(scene))
-    if keys:
+    if pressed:
         show("cmd.txt (what the mod received)", scene.read("cmd.txt").splitlines())
     if hang:
         dumps = [f for f in os.listdir(scene.dump_dir) if f.endswith(".dmp")]
@@ -113,75 +113,44 @@ def resident_run(bed, hang):
     show("TolvaneSpeech.log", scene.log().splitlines())
 
 
-def focus(scene, game):
-    env = scene.env
-    found = subprocess.run(["xdotool", "search", "--name", "^Tolvane$"], env=env, capture_output=True, text=True)
-    ids = found.stdout.split()
-    for _ in range(10):
-        for wid in ids:
-            subprocess.run(["xdotool", "windowfocus", "--sync", wid], env=env, capture_output=True)
-        try:
-            wait_for(game.in_front, 1, "game in front")
-            return True
-        except AssertionError:
-            pass
-    return False
-
-
-def key(scene, name, hold=None):
-    if hold:
-        subprocess.run(["xdotool", "keydown", name], env=scene.env)
-        time.sleep(hold)
-        subprocess.run(["xdotool", "keyup", name], env=scene.env)
-    else:
-        subprocess.run(["xdotool", "key", name], env=scene.env)
-    time.sleep(0.4)
-
-
 def drive_keys(scene, game):
-    title("keys: F1, then the settings menu with F2, arrows and Escape")
-    if not focus(scene, game):
+    title("keys: F1, then the settings menu with F2, the arrows and Escape")
+    try:
+        keys.focus_game(scene, game, "Tolvane")
+    except AssertionError:
         print("   (the stand-in game could not be brought to the front; keys skipped)")
         return False
-    stop = threading.Event()
-
-    def mod_answers():
-        # The mod keeps menu_state.txt changing while its menu is open.
-        n = 0
-        while not stop.is_set():
-            n += 1
-            scene.write("menu_state.txt", "menu 1 %d\n" % n)
-            time.sleep(0.5)
-
-    key(scene, "F1")
-    print("   pressed F1")
-    key(scene, "F2")
-    print("   pressed F2 (settings menu opens; the mod answers through menu_state.txt)")
-    answer = threading.Thread(target=mod_answers, daemon=True)
-    answer.start()
-    for name in ("Down", "Down", "Right", "Up"):
-        key(scene, name)
-        print("   pressed %s" % name)
-    key(scene, "Escape")
-    print("   pressed Escape (the menu closes)")
-    stop.set()
-    answer.join()
-    time.sleep(2)
-    seen = [l for l in game.events() if l.startswith(("keydown", "sysdown"))]
-    print("   the game's window received key presses: %s" % ", ".join(l.split()[1] for l in seen))
+    mod = keys.Mod(scene)  # follows cmd.txt and keeps menu_state.txt alive while its menu is open
+    mod.start()
+    steps = [("F1", "a hotkey: the mod gets it, and so does the game"),
+             ("F2", "the settings menu opens; the keyboard hook is armed"),
+             ("Down", "swallowed: only the mod gets it"), ("Down", "swallowed"), ("Right", "swallowed"),
+             ("Up", "swallowed"), ("Escape", "swallowed, and the menu closes")]
+    for name, what in steps:
+        keys.press(scene, game, name, title="Tolvane")
+        print("   pressed %-7s %s" % (name, what))
+        time.sleep(0.4)
+    try:
+        scene.wait_log("^keyboard hook removed$", timeout=5)
+    except AssertionError:
+        pass
+    mod.stop()
+    seen = [e.split()[1] for e in game.events() if e.startswith(("keydown", "sysdown"))]
+    names = {"112": "F1", "113": "F2", "27": "Escape", "38": "Up", "40": "Down", "39": "Right"}
+    print("   the game's own window received: %s" % ", ".join(names.get(v, v) for v in seen))
     return True
 
 
 def hang_scene(scene, game):
     title("hang: the game stops answering")
-    game.command_nowait("hang")
-    print("   the game stopped pumping messages; waiting for the watchdog (about 15 s)")
+    hang.freeze(game)
+    print("   the game stopped pumping messages; the watchdog announces it and saves a dump")
     try:
-        scene.wait_log(r"hang dump (written|:)", timeout=60)
+        hang.wait_dump(scene, 1, timeout=60)
     except AssertionError as e:
         print("   " + str(e).splitlines()[0])
-    game.command_nowait("resume")
-    time.sleep(3)
+    hang.thaw(game)
+    scene.wait_log("^game window responsive again", timeout=10)
 
 
 def main():

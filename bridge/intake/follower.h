@@ -2,6 +2,7 @@
 // line protocol. Owns the follower state and its fixed buffers. Main thread only; polled by the
 // run every 50 ms and once after the game exits.
 #pragma once
+#include <stddef.h>
 #include <stdint.h>
 
 // Longest line handed over at once; a longer line arrives in pieces of this size.
@@ -17,3 +18,6 @@ void poll_speech_file(void);
 
 // Tests only: how many bytes of the file have been consumed.
 int64_t follower_read_offset(void);
+// Tests only: where lines go instead of handle_speech_line; NULL restores it. The sink gets the
+// same buffer the protocol would: count bytes and one spare byte after them.
+void set_speech_line_sink(void (*sink)(char* line, size_t count));

@@ -6,10 +6,19 @@
 #include <stddef.h>
 #include <stdint.h>
 
-// line holds count bytes (0 to 16384, no line feed) and has one spare byte after them.
+// Longest watchdog text in UTF-16 units; longer "?" lines are dropped.
+constexpr int kWatchdogTextMax = 510;
+// Longest version announcement that is held; longer ones are spoken at once.
+constexpr int kHeldAnnouncementMax = 249;
+
+// line holds count bytes (0 to 16384, no line feed) and has one spare byte after them, where
+// the protocol writes a terminator. The bytes may be changed.
 void handle_speech_line(char* line, size_t count);
+// Speaks the held announcement, interrupting, and logs the reason; nothing when none is held.
 void release_startup_announcement(const char* reason);
+// now: the pass tick. Called on every pass while a game is attached.
 void tick_startup_announcement(uint64_t now);
+// Called right after each 50 ms poll of speech.txt.
 void check_speech_watchdog(void);
 
 // Back to the start state: nothing held or released, no watchdog (tests only).
