@@ -2,6 +2,7 @@
 with the game, and the shutdown."""
 import os
 import shutil
+import signal
 import subprocess
 import time
 
@@ -178,3 +179,35 @@ def test_a_quit_message_does_not_end_the_run(scene):
 
 def bridge_windows_pid(scene):
     return int(scene.log_messages()[0].split("pid ")[1].split(",")[0])
+
+
+def test_line_written_just_before_the_game_exits_is_spoken(scene):
+    scene.install_nvda()
+    game = scene.start_game()
+    bridge = scene.start("--pid", str(game.pid), "--quiet")
+    scene.wait_log("^speech file")
+    for n in range(3):
+        time.sleep(0.5)
+        # Written and the game gone within a millisecond: only the final poll can see the line.
+        scene.append_speech("+last words %d" % n)
+        if n == 2:
+            os.kill(game.popen.pid, signal.SIGKILL)
+    assert bridge.wait(10) == 0
+    texts = [e[1] for e in scene.spoken_nvda() if e[0] == "speak"]
+    assert texts == ["last words 0", "last words 1", "last words 2"], texts
+    # (In the rare case that a regular poll ran between the write and the kill, the line comes
+    # before the exit line instead.)
+    assert sorted(scene.log_messages()[-3:-1]) == ["game process %d exited; quitting" % game.pid,
+                                                   "say+: last words 2"]
+    assert scene.log_messages()[-1] == "bye (3 lines spoken, 0 hotkey presses forwarded, 0 ignored)"
+
+
+def test_lines_are_spoken_while_no_game_is_attached(scene):
+    scene.install_nvda()
+    bridge = scene.start("--quiet", "--game-timeout", "0")
+    scene.wait_log("^speech file")
+    written = scene.append_speech("no game yet")
+    wait_for(lambda: ("speak", "no game yet") in scene.spoken_nvda(), 5, "spoken")
+    spoken_at = [c[0] for c in scene.nvda_calls() if c[1] == "speakText"][0]
+    assert spoken_at - written < 0.5
+    bridge.kill()
