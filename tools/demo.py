@@ -93,7 +93,8 @@ def resident_run(bed, hang):
     for line in mod:
         print("   mod writes: %s" % line)
         scene.append_speech(line)
-        time.sleep(0.4)
+        # The version line waits for the game window: give it the 700 ms it needs in front.
+        time.sleep(1.2 if line.startswith("Tolvane Doduzu version") else 0.4)
     time.sleep(3.5)  # the watchdog's 3 s pass without "#ok"
 
     pressed = drive_keys(scene, game)
