@@ -32,9 +32,9 @@ def main():
                 continue
             if args.names and not any(n in fname for n in args.names):
                 continue
-            spec = importlib.util.spec_from_file_location(fname[:-3], os.path.join(HERE, fname))
-            module = importlib.util.module_from_spec(spec)
-            spec.loader.exec_module(module)
+            found = importlib.util.spec_from_file_location(fname[:-3], os.path.join(HERE, fname))
+            module = importlib.util.module_from_spec(found)
+            found.loader.exec_module(module)
             print("== %s" % fname[:-3], flush=True)
             start = time.time()
             try:

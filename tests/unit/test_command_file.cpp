@@ -12,14 +12,11 @@ std::wstring dir;
 // A fresh folder as exe_dir with the log in it.
 void begin(void) {
     reset_settings();
-    dir = unit_temp_dir();
-    wcsncpy(exe_dir, dir.c_str(), kModulePathCap - 1);
-    format_wide(log_path, kPathCap, L"%ls\\test.log", dir.c_str());
-    open_log(false);
+    dir = unit_begin_log();
 }
 
 std::string cmd(void) { return unit_read_file(dir + L"\\cmd.txt"); }
-std::string log_text(void) { return unit_read_file(dir + L"\\test.log"); }
+std::string log_text(void) { return unit_log(); }
 }  // namespace
 
 TEST(start_up_empties_a_left_over_file_and_composes_both_paths) {

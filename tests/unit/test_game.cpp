@@ -37,14 +37,6 @@ bool bring_to_front(HWND w) {
     return false;
 }
 
-std::string log_of(const std::wstring& dir) { return unit_read_file(dir + L"\\t.log"); }
-
-std::wstring open_test_log(void) {
-    std::wstring dir = unit_temp_dir();
-    format_wide(log_path, kPathCap, L"%ls\\t.log", dir.c_str());
-    open_log(false);
-    return dir;
-}
 }  // namespace
 
 // Windows are left to the process exit: destroying a mapped window makes Wine wait for X.
@@ -80,7 +72,7 @@ TEST(find_game_window_picks_from_visible_unowned_windows) {
 }
 
 TEST(attach_rules) {
-    std::wstring dir = open_test_log();
+    unit_begin_log();
     reset_game_process();
     CHECK_EQ(attach_game_process(4000001, "--pid"), 0);
     CHECK(game_process == NULL);
@@ -105,7 +97,7 @@ TEST(attach_rules) {
     CHECK(game_process != NULL);
     CHECK_EQ(game_pid.load(), GetCurrentProcessId());
     close_log();
-    std::string log = log_of(dir);
+    std::string log = unit_log();
     CHECK(log.find("cannot open game process 4000001 (--pid), error ") != std::string::npos);
     CHECK(log.find("process " + std::to_string(pi.dwProcessId) + " already exited\r\n") != std::string::npos);
     CHECK(log.find("watching game process " + std::to_string(GetCurrentProcessId()) +
@@ -115,7 +107,7 @@ TEST(attach_rules) {
 }
 
 TEST(search_finds_nothing_quietly) {
-    std::wstring dir = open_test_log();
+    unit_begin_log();
     reset_game_process();
     format_wide(game_exe_name, kGameExeNameCap, L"%ls", L"no-such-game-here.exe");
     CHECK_EQ(find_game_process(), 0);
@@ -127,7 +119,7 @@ TEST(search_finds_nothing_quietly) {
     CHECK_EQ(find_game_process(), 1);
     CHECK_EQ(game_pid.load(), GetCurrentProcessId());
     close_log();
-    std::string log = log_of(dir);
+    std::string log = unit_log();
     CHECK_EQ(log.substr(15, 22), std::string("watching game process "));
     CHECK(log.find("(found by name); will exit") != std::string::npos);
     CloseHandle(game_process);

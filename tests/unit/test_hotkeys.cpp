@@ -39,10 +39,7 @@ void begin(void) {
     reset_hotkeys();
     reset_menu_mode();
     reset_hook_state();
-    dir = unit_temp_dir();
-    wcsncpy(exe_dir, dir.c_str(), kModulePathCap - 1);
-    format_wide(log_path, kPathCap, L"%ls\\test.log", dir.c_str());
-    open_log(false);
+    dir = unit_begin_log();
     create_command_file();
     memset(key_down, 0, sizeof key_down);
     memset(key_pressed, 0, sizeof key_pressed);
@@ -72,19 +69,9 @@ void poll_after(uint64_t ms) {
 }
 
 std::string cmd(void) { return unit_read_file(dir + L"\\cmd.txt"); }
-std::string cmd_names(void) {
-    std::string out, text = cmd();
-    size_t at = 0;
-    while ((at = text.find("key ", at)) != std::string::npos) {
-        size_t space = text.find(' ', at + 4);
-        if (!out.empty()) out += " ";
-        out += text.substr(at + 4, space - at - 4);
-        at = space;
-    }
-    return out;
-}
-std::string log_text(void) { return unit_read_file(dir + L"\\test.log"); }
-int logged(const std::string& message) { return unit_count(log_text(), "] " + message + "\r\n"); }
+std::string cmd_names(void) { return unit_cmd_names(dir + L"\\cmd.txt"); }
+std::string log_text(void) { return unit_log(); }
+int logged(const std::string& message) { return unit_logged(message); }
 size_t log_position(const std::string& message) { return log_text().find("] " + message + "\r\n"); }
 
 const char kModifierReason[] = "modifier held (NVDA key / Ctrl / Alt / Shift)";

@@ -34,10 +34,7 @@ void begin(void) {
     reset_settings();
     reset_menu_mode();
     reset_hook_state();
-    dir = unit_temp_dir();
-    wcsncpy(exe_dir, dir.c_str(), kModulePathCap - 1);
-    format_wide(log_path, kPathCap, L"%ls\\test.log", dir.c_str());
-    open_log(false);
+    dir = unit_begin_log();
     create_command_file();
     front = true;
     set_front_window_query(front_query);
@@ -58,19 +55,9 @@ void end(void) {
 
 std::string cmd(void) { return unit_read_file(dir + L"\\cmd.txt"); }
 // The names in cmd.txt, space-separated.
-std::string cmd_names(void) {
-    std::string out, text = cmd();
-    size_t at = 0;
-    while ((at = text.find("key ", at)) != std::string::npos) {
-        size_t space = text.find(' ', at + 4);
-        if (!out.empty()) out += " ";
-        out += text.substr(at + 4, space - at - 4);
-        at = space;
-    }
-    return out;
-}
-std::string log_text(void) { return unit_read_file(dir + L"\\test.log"); }
-int logged(const std::string& message) { return unit_count(log_text(), "] " + message + "\r\n"); }
+std::string cmd_names(void) { return unit_cmd_names(dir + L"\\cmd.txt"); }
+std::string log_text(void) { return unit_log(); }
+int logged(const std::string& message) { return unit_logged(message); }
 
 void mod_writes(const std::string& text) { unit_write_file(dir + L"\\menu_state.txt", text); }
 

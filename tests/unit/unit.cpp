@@ -1,5 +1,7 @@
 #include "unit.h"
 #include "run/clock.h"
+#include "run/log.h"
+#include "run/settings.h"
 #include <stdio.h>
 #include <string.h>
 #include <vector>
@@ -125,6 +127,35 @@ int unit_count(const std::string& hay, const std::string& needle) {
     if (needle.empty()) return 0;
     for (size_t at = hay.find(needle); at != std::string::npos; at = hay.find(needle, at + needle.size())) n++;
     return n;
+}
+
+namespace {
+std::wstring log_dir;
+}
+
+std::wstring unit_begin_log(void) {
+    close_log();
+    log_dir = unit_temp_dir();
+    format_wide(exe_dir, kModulePathCap, L"%ls", log_dir.c_str());
+    format_wide(log_path, kPathCap, L"%ls\\test.log", log_dir.c_str());
+    open_log(false);
+    return log_dir;
+}
+
+std::string unit_log(void) { return unit_read_file(log_dir + L"\\test.log"); }
+
+int unit_logged(const std::string& message) { return unit_count(unit_log(), "] " + message + "\r\n"); }
+
+std::string unit_cmd_names(const std::wstring& path) {
+    std::string out, text = unit_read_file(path);
+    size_t at = 0;
+    while ((at = text.find("key ", at)) != std::string::npos) {
+        size_t space = text.find(' ', at + 4);
+        if (!out.empty()) out += " ";
+        out += text.substr(at + 4, space - at - 4);
+        at = space;
+    }
+    return out;
 }
 
 void unit_fake_clock_install(uint64_t start) {

@@ -66,6 +66,15 @@ bool unit_file_exists(const std::wstring& path);
 int unit_count(const std::string& hay, const std::string& needle);
 std::wstring unit_widen(const std::string& utf8);
 
+// The bridge's log for the current case, with exe_dir: a fresh folder holding dir\test.log.
+// Returns the folder.
+std::wstring unit_begin_log(void);
+std::string unit_log(void);
+// Number of log lines whose message is exactly this.
+int unit_logged(const std::string& message);
+// Command names of a cmd.txt, space-separated: "F1 Armed Down".
+std::string unit_cmd_names(const std::wstring& path);
+
 // A controlled clock for the modules' tick: install it, then set or advance it.
 void unit_fake_clock_install(uint64_t start);
 void unit_fake_clock_set(uint64_t now);
