@@ -14,8 +14,11 @@ constexpr int kLogMessageMax = 4077;
 constexpr int64_t kLogCap = 2097152;
 
 void open_log(bool append);
+// The formats are checked as C99's, which is what format_text implements.
 void log_line(const char* format, ...)
-#if defined(__GNUC__)
+#if defined(__clang__)
+    __attribute__((format(printf, 1, 2)))
+#elif defined(__GNUC__)
     __attribute__((format(gnu_printf, 1, 2)))
 #endif
     ;
