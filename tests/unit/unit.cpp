@@ -32,8 +32,6 @@ void unit_fail(const char* file, int line, const std::string& what) {
     current_failed = true;
 }
 
-bool unit_failed_now(void) { return current_failed; }
-
 std::string unit_str(long long v) { return std::to_string(v); }
 std::string unit_str(unsigned long long v) { return std::to_string(v); }
 std::string unit_str(const std::string& v) { return "\"" + v + "\""; }
@@ -165,7 +163,6 @@ void unit_fake_clock_install(uint64_t start) {
 void unit_fake_clock_set(uint64_t now) { fake_now = now; }
 void unit_fake_clock_advance(uint64_t ms) { fake_now += ms; }
 uint64_t unit_fake_clock_now(void) { return fake_now; }
-void unit_fake_clock_remove(void) { set_tick_source(NULL); }
 
 int main(int argc, char** argv) {
     const char* filter = argc > 1 ? argv[1] : NULL;

@@ -13,7 +13,6 @@ struct unit_registrar {
     unit_registrar(const char* name, unit_fn fn);
 };
 void unit_fail(const char* file, int line, const std::string& what);
-bool unit_failed_now(void);
 
 std::string unit_str(long long v);
 std::string unit_str(unsigned long long v);
@@ -80,4 +79,3 @@ void unit_fake_clock_install(uint64_t start);
 void unit_fake_clock_set(uint64_t now);
 void unit_fake_clock_advance(uint64_t ms);
 uint64_t unit_fake_clock_now(void);
-void unit_fake_clock_remove(void);
