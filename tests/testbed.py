@@ -292,8 +292,14 @@ class Scene:
 
     def wait_log(self, pattern, timeout=10, count=1):
         rx = re.compile(pattern)
-        return wait_for(lambda: len([m for m in self.log_messages() if rx.search(m)]) >= count, timeout,
-                        "log line /%s/ x%d; log so far:\n%s" % (pattern, count, self.log()))
+        try:
+            return wait_for(lambda: len([m for m in self.log_messages() if rx.search(m)]) >= count, timeout,
+                            "log line /%s/ x%d" % (pattern, count))
+        except AssertionError as e:
+            states = ["%s %s" % (p.name, "running" if p.running() else "exited with %s" % p.popen.returncode)
+                      for p in self.processes]
+            raise AssertionError("%s; processes: %s; log so far:\n%s" % (e, ", ".join(states) or "none",
+                                                                        self.log())) from None
 
     def write(self, name, data, mode="w"):
         path = self.path(name) if not os.path.isabs(name) else name

@@ -147,7 +147,7 @@ def hang_scene(scene, game):
     hang.freeze(game)
     print("   the game stopped pumping messages; the watchdog announces it and saves a dump")
     try:
-        hang.wait_dump(scene, 1, timeout=60)
+        hang.wait_dump(scene, 1, timeout=120)
     except AssertionError as e:
         print("   " + str(e).splitlines()[0])
     hang.thaw(game)

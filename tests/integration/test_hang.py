@@ -92,7 +92,8 @@ def test_long_hang_two_dumps_then_recovery(scene):
     freeze(game)
     scene.wait_log("^" + re.escape(NOT_RESPONDING) + "$", timeout=20)
 
-    path, size, ms = wait_dump(scene, 1, timeout=30)
+    # A dump usually takes about 3 s under Wine, but now and then half a minute or more.
+    path, size, ms = wait_dump(scene, 1, timeout=120)
     names = dumps(scene.dump_dir)
     assert len(names) == 1 and DUMP_NAME.match(names[0]), names
     assert path.endswith("\\mods\\" + names[0]), path
@@ -105,7 +106,7 @@ def test_long_hang_two_dumps_then_recovery(scene):
     assert said[1][0] <= dump_ended - ms / 1000.0 + 0.3, (said, dump_ended, ms)
     assert said[2][0] >= dump_ended - 0.1, (said, dump_ended)
 
-    path2, size2, _ = wait_dump(scene, 2, timeout=50)
+    path2, size2, _ = wait_dump(scene, 2, timeout=150)
     names = dumps(scene.dump_dir)
     assert len(names) == 2 and names[0] != names[1], names
     check_dump_file(path2.replace("\\", "/").replace("Z:", "", 1), size2)
@@ -130,12 +131,13 @@ def test_long_hang_two_dumps_then_recovery(scene):
     assert len(log_times(scene, re.escape(NOT_RESPONDING))) == 1
 
 
-test_long_hang_two_dumps_then_recovery.timeout = 180
+test_long_hang_two_dumps_then_recovery.timeout = 420
 
 
 def test_switched_off_by_option_or_ini_it_does_nothing(scene):
     # Three bridges watch one frozen game: one started with --no-hang, one with HangDump=0 in
-    # its ini, and one with the watchdog on, whose dump shows that the others had their chance.
+    # its ini, and one with the watchdog on, whose announcement of the dump shows that the others
+    # had their chance.
     def other_bridge(name, ini):
         exe_dir = os.path.join(scene.root, name, "Win64", "mods", "tolvane", "bridge")
         os.makedirs(exe_dir)
@@ -156,7 +158,7 @@ def test_switched_off_by_option_or_ini_it_does_nothing(scene):
     on_log = os.path.join(on_dir, "TolvaneSpeech.log")
     wait_for(lambda: "hang watchdog: watching game window" in scene.read(on_log), 20, "the control bridge")
     freeze(game)
-    wait_for(lambda: "hang dump written: " in scene.read(on_log), 40, "the control bridge's dump")
+    wait_for(lambda: "say!: " + FROZEN in scene.read(on_log), 40, "the control bridge's announcement")
 
     for exe_dir in (scene.exe_dir, off_dir):
         log = scene.read(os.path.join(exe_dir, "TolvaneSpeech.log"))
