@@ -10,14 +10,6 @@ wchar_t menu_state_path[kPathCap];
 namespace {
 // "key " + the longest name (9) + " " + 10 digits + LF is 25 bytes.
 constexpr int kCommandLineCap = 64;
-
-int format_command(char* buf, const char* format, ...) {
-    va_list args;
-    va_start(args, format);
-    int n = format_text(buf, kCommandLineCap, format, args);
-    va_end(args);
-    return n;
-}
 }  // namespace
 
 void create_command_file(void) {
@@ -35,7 +27,7 @@ void create_command_file(void) {
 
 void write_command(const char* name, uint32_t tick) {
     char line[kCommandLineCap];
-    int length = format_command(line, "key %s %lu\n", name, (unsigned long)tick);
+    int length = format_narrow(line, kCommandLineCap, "key %s %lu\n", name, (unsigned long)tick);
     if (length <= 0 || length >= kCommandLineCap) return;  // only names of the fixed vocabulary come here
     HANDLE file = CreateFileW(cmd_file_path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
                               OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);

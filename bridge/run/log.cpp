@@ -83,14 +83,15 @@ bool put_wide(text_out* out, const wchar_t* text) {
     return true;
 }
 
-int format_into(char* buf, size_t capacity, const char* format, ...) {
+}  // namespace
+
+int format_narrow(char* buf, size_t capacity, const char* format, ...) {
     va_list args;
     va_start(args, format);
     int n = format_text(buf, capacity, format, args);
     va_end(args);
     return n;
 }
-}  // namespace
 
 int format_text(char* buf, size_t capacity, const char* format, va_list args) {
     text_out out = {buf, capacity, 0};
@@ -203,7 +204,7 @@ void log_line(const char* format, ...) {
     if (log_handle == INVALID_HANDLE_VALUE || log_bytes_written > kLogCap) return;
     SYSTEMTIME now;
     GetLocalTime(&now);
-    format_into(line_buffer, kPrefixLength + 1, "[%02d:%02d:%02d.%03d] ", now.wHour, now.wMinute, now.wSecond,
+    format_narrow(line_buffer, kPrefixLength + 1, "[%02d:%02d:%02d.%03d] ", now.wHour, now.wMinute, now.wSecond,
                 now.wMilliseconds);
     va_list args;
     va_start(args, format);

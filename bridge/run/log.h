@@ -15,13 +15,15 @@ constexpr int64_t kLogCap = 2097152;
 
 void open_log(bool append);
 // The formats are checked as C99's, which is what format_text implements.
-void log_line(const char* format, ...)
 #if defined(__clang__)
-    __attribute__((format(printf, 1, 2)))
+#define LOG_FORMAT(f, a) __attribute__((format(printf, f, a)))
 #elif defined(__GNUC__)
-    __attribute__((format(gnu_printf, 1, 2)))
+#define LOG_FORMAT(f, a) __attribute__((format(gnu_printf, f, a)))
+#else
+#define LOG_FORMAT(f, a)
 #endif
-    ;
+
+void log_line(const char* format, ...) LOG_FORMAT(1, 2);
 void close_log(void);
 int64_t log_bytes(void);  // bytes this process has written to the log
 
@@ -34,6 +36,9 @@ void format_wide(wchar_t* buf, size_t capacity, const wchar_t* format, ...);
 // and a terminator; returns the full length the output needs, or -1 when it cannot be formed
 // (a %ls text that is not valid UTF-16, or an unknown conversion).
 int format_text(char* buf, size_t capacity, const char* format, va_list args);
+
+// format_text with its arguments given directly.
+int format_narrow(char* buf, size_t capacity, const char* format, ...) LOG_FORMAT(3, 4);
 
 // UTF-16 to UTF-8 into out (capacity bytes, terminator included). Fails, leaving "" in out,
 // when the text is not valid UTF-16 or does not fit.

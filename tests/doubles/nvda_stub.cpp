@@ -29,10 +29,7 @@ static void record(const char* head, const wchar_t* text) {
 
 static long long control(const char* key, long long fallback) {
     wchar_t path[1100];
-    char content[4096];
-    if (!own_file(L"nvda_control.txt", path, 1100)) return fallback;
-    ctl_read_file(path, content, sizeof(content));
-    return ctl_value(content, key, fallback);
+    return own_file(L"nvda_control.txt", path, 1100) ? ctl_file_value(path, key, fallback) : fallback;
 }
 
 extern "C" __declspec(dllexport) unsigned long __stdcall nvdaController_testIfRunning(void) {

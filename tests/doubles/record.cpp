@@ -212,3 +212,9 @@ bool path_join(wchar_t* out, size_t cap, const wchar_t* folder, const wchar_t* n
     memcpy(out + a, name, (b + 1) * sizeof(wchar_t));
     return true;
 }
+
+long long ctl_file_value(const wchar_t* path, const char* key, long long fallback) {
+    char content[4096];
+    ctl_read_file(path, content, sizeof(content));
+    return ctl_value(content, key, fallback);
+}

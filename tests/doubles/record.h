@@ -23,5 +23,9 @@ size_t ctl_read_file(const wchar_t* path, char* out, size_t cap);
 // Value of "key=value" in a control file's content (decimal, -decimal or 0x-hex), or fallback.
 long long ctl_value(const char* content, const char* key, long long fallback);
 
+// Value of key in the control file at path (read afresh), or fallback; a missing path or file
+// gives fallback.
+long long ctl_file_value(const wchar_t* path, const char* key, long long fallback);
+
 // path = folder + "\\" + name; false when it does not fit.
 bool path_join(wchar_t* out, size_t cap, const wchar_t* folder, const wchar_t* name);

@@ -27,10 +27,7 @@ static void record(const char* head, const wchar_t* text) {
 
 static long long control(const char* key, long long fallback) {
     wchar_t path[1100];
-    char content[4096];
-    if (!stub_file(L"voice_control.txt", path, 1100)) return fallback;
-    ctl_read_file(path, content, sizeof(content));
-    return ctl_value(content, key, fallback);
+    return stub_file(L"voice_control.txt", path, 1100) ? ctl_file_value(path, key, fallback) : fallback;
 }
 
 // Milliseconds on a fine clock: GetTickCount moves in 16 ms steps, too coarse for short speech.
