@@ -173,8 +173,12 @@ class Game(Process):
             return []
 
     def wait_ready(self, timeout=20):
-        line = wait_for(lambda: next((l for l in self.events() if l.startswith("ready ")), None), timeout,
-                        "stand-in game %s ready" % self.name)
+        try:
+            line = wait_for(lambda: next((l for l in self.events() if l.startswith("ready ")), None), timeout,
+                            "stand-in game %s ready" % self.name)
+        except AssertionError as e:
+            state = "running" if self.running() else "exited with %s" % self.popen.returncode
+            raise AssertionError("%s (the game is %s; its events: %r)" % (e, state, self.events())) from None
         parts = line.split()
         self.hwnd, self.pid = int(parts[1]), int(parts[2])
         return self

@@ -15,6 +15,7 @@ sys.path.insert(0, os.path.join(ROOT, "tests", "integration"))
 import testbed  # noqa: E402
 import test_hang as hang  # noqa: E402
 import test_keys as keys  # noqa: E402
+import test_launcher as launcher  # noqa: E402
 
 
 def title(text):
@@ -68,19 +69,23 @@ def one_shot_modes(bed):
 
 
 def resident_run(bed, hang):
-    title("resident run beside the stand-in game, with a scripted mod")
+    title("the game starts the bridge through TolvaneLaunch.dll; a scripted mod talks to it")
     scene = bed.scene("demo_resident")
     scene.install_nvda()
     if hang:
         scene.write_ini("[Debug]\r\nHangSeconds=8\r\n")
-    game = scene.start_game("--title", "Tolvane")
-    print("   the stand-in game runs as %s, pid %d" % (testbed.GAME_EXE, game.pid))
-    bridge = scene.start()
-    scene.wait_log("hang watchdog")
-    scene.wait_log("speech file")
+    dll = launcher.install_launcher(scene)
+    version = "Tolvane Doduzu version 1.0 loaded"
+    print("   mod writes: %s   (before the bridge runs)" % version)
+    scene.append_speech(version)
+    game = launcher.start_launching_game(scene, dll, title="Tolvane")
+    print("   the stand-in game %s (pid %d) called tolvane_launch; TolvaneLaunch.log says:"
+          % (testbed.GAME_EXE, game.pid))
+    print("      " + launcher.launch_log(scene).strip())
+    bridge = launcher.watch_exit(scene, launcher.started_pid(scene, game))
+    scene.wait_log("^hook thread ready")
 
     mod = [
-        "Tolvane Doduzu version 1.0 loaded",
         "Welcome back, captain.",
         "+The harbour is quiet tonight.",
         "!Enemy ship on the horizon!",
@@ -90,11 +95,11 @@ def resident_run(bed, hang):
         "-",
         "After the stop line, speech goes on.",
     ]
+    time.sleep(1.0)  # the version line waits until the game window has been in front for 700 ms
     for line in mod:
         print("   mod writes: %s" % line)
         scene.append_speech(line)
-        # The version line waits for the game window: give it the 700 ms it needs in front.
-        time.sleep(1.2 if line.startswith("Tolvane Doduzu version") else 0.4)
+        time.sleep(0.4)
     time.sleep(3.5)  # the watchdog's 3 s pass without "#ok"
 
     pressed = drive_keys(scene, game)
@@ -103,8 +108,8 @@ def resident_run(bed, hang):
         hang_scene(scene, game)
 
     game.command_nowait("exit")
-    code = bridge.wait(20)
-    print("   the game ended; the bridge exited with code %d" % code)
+    bridge.wait(30)
+    print("   the game ended; the bridge %s" % bridge.stdout.read().decode().strip().replace("exit", "exited with code"))
     show("the stand-in NVDA client received", spoken(scene))
     if pressed:
         show("cmd.txt (what the mod received)", scene.read("cmd.txt").splitlines())
@@ -162,8 +167,8 @@ def main():
     bed = testbed.TestBed(args.build, "demo")
     try:
         bed.start()
-        one_shot_modes(bed)
         resident_run(bed, args.hang)
+        one_shot_modes(bed)
     finally:
         bed.stop()
 

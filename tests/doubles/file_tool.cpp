@@ -5,6 +5,8 @@
 //   file_tool append PATH TEXT    append TEXT as UTF-8 plus LF
 //   file_tool post-quit PID       post WM_QUIT to every thread of process PID; prints the count
 //   file_tool hold-process PID MS keep a handle on process PID for MS ms; prints "held"
+//   file_tool wait-process PID MS wait up to MS ms for process PID to end; prints "waiting",
+//                                 then "exit CODE" or "still running"
 //   file_tool say-unpaired EXE    run EXE --say with a text holding an unpaired surrogate;
 //                                 exit code: EXE's
 // Exit code 0 on success, 1 on failure (with "error N" on stdout), 2 on bad usage.
@@ -28,7 +30,13 @@ static int fail(const char* what) {
 }
 
 static int hold(const wchar_t* path, DWORD share, DWORD ms) {
-    HANDLE h = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, share, NULL, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    // A reader that has the file open for a moment (the bridge polling it) is waited out.
+    HANDLE h = INVALID_HANDLE_VALUE;
+    for (int tries = 0; tries < 2000; tries++) {
+        h = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, share, NULL, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+        if (h != INVALID_HANDLE_VALUE || GetLastError() != ERROR_SHARING_VIOLATION) break;
+        Sleep(1);
+    }
     if (h == INVALID_HANDLE_VALUE) return fail("open");
     out("locked\n");
     Sleep(ms);
@@ -85,6 +93,19 @@ static int hold_process(DWORD pid, DWORD ms) {
     return 0;
 }
 
+static int wait_process(DWORD pid, DWORD ms) {
+    HANDLE h = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+    if (!h) return fail("open");
+    out("waiting\n");
+    DWORD code = 0;
+    bool ended = WaitForSingleObject(h, ms) == WAIT_OBJECT_0 && GetExitCodeProcess(h, &code);
+    CloseHandle(h);
+    char line[32];
+    snprintf(line, sizeof(line), ended ? "exit %lu\n" : "still running\n", (unsigned long)code);
+    out(line);
+    return ended ? 0 : 1;
+}
+
 static int say_unpaired(const wchar_t* exe) {
     wchar_t cmd[1200];
     _snwprintf(cmd, 1200, L"\"%ls\" --say a\xD800" L"b", exe);
@@ -105,6 +126,8 @@ int wmain(int argc, wchar_t** argv) {
     if (argc == 3 && wcscmp(argv[1], L"post-quit") == 0) return post_quit((DWORD)wcstoul(argv[2], NULL, 10));
     if (argc == 4 && wcscmp(argv[1], L"hold-process") == 0)
         return hold_process((DWORD)wcstoul(argv[2], NULL, 10), (DWORD)wcstoul(argv[3], NULL, 10));
+    if (argc == 4 && wcscmp(argv[1], L"wait-process") == 0)
+        return wait_process((DWORD)wcstoul(argv[2], NULL, 10), (DWORD)wcstoul(argv[3], NULL, 10));
     if (argc == 3 && wcscmp(argv[1], L"say-unpaired") == 0) return say_unpaired(argv[2]);
     if (argc == 4 && wcscmp(argv[1], L"lock") == 0) return hold(argv[2], 0, (DWORD)wcstoul(argv[3], NULL, 10));
     if (argc == 4 && wcscmp(argv[1], L"hold-share") == 0)
@@ -113,6 +136,6 @@ int wmain(int argc, wchar_t** argv) {
         return MoveFileExW(argv[2], argv[3], MOVEFILE_REPLACE_EXISTING) ? 0 : fail("replace");
     if (argc == 4 && wcscmp(argv[1], L"append") == 0) return append(argv[2], argv[3]);
     out("usage: file_tool lock|hold-share PATH MS | replace SRC DST | append PATH TEXT | post-quit PID |"
-        " hold-process PID MS | say-unpaired EXE\n");
+        " hold-process|wait-process PID MS | say-unpaired EXE\n");
     return 2;
 }

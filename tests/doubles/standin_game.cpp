@@ -16,6 +16,7 @@ static wchar_t g_class[256] = L"UnrealWindow";
 static wchar_t g_events[1024];
 static wchar_t g_control[1024];
 static bool g_splash, g_hidden, g_owned, g_no_window;
+static wchar_t g_launch[1024];  // --launch: the library called at start, before the window
 static DWORD g_exit_after;  // 0: run until told otherwise
 static UINT g_exit_code;
 
@@ -57,6 +58,35 @@ static bool word_is(const char* cmd, const char* word) {
     return strncmp(cmd, word, n) == 0 && (cmd[n] == 0 || cmd[n] == ' ' || cmd[n] == '\t');
 }
 
+// Loads the library and calls its tolvane_launch export from this process, as the game's mod
+// loader does; the event is "launched RESULT" or "launch failed ERROR".
+typedef int (*launch_fn)(void);
+
+static DWORD WINAPI launch_thread(void* fn) {
+    return (DWORD)((launch_fn)fn)();
+}
+
+static void launch_library(const wchar_t* path, bool on_thread) {
+    HMODULE lib = LoadLibraryW(path);
+    launch_fn fn = lib ? (launch_fn)(void*)GetProcAddress(lib, "tolvane_launch") : NULL;
+    char line[64];
+    if (!fn) {
+        snprintf(line, sizeof(line), "launch failed %lu", (unsigned long)GetLastError());
+    } else if (on_thread) {
+        DWORD result = 1;
+        HANDLE thread = CreateThread(NULL, 0, launch_thread, (void*)fn, 0, NULL);
+        if (thread) {
+            WaitForSingleObject(thread, INFINITE);
+            GetExitCodeThread(thread, &result);
+            CloseHandle(thread);
+        }
+        snprintf(line, sizeof(line), "launched %lu on a thread", (unsigned long)result);
+    } else {
+        snprintf(line, sizeof(line), "launched %d", fn());
+    }
+    ev(line);
+}
+
 static void run_command(const char* cmd) {
     char line[4200];
     snprintf(line, sizeof(line), "cmd %s", cmd);
@@ -84,22 +114,17 @@ static void run_command(const char* cmd) {
         }
         ev("hang end");
     } else if (word_is(cmd, "launch")) {
-        // Loads a library and calls its tolvane_launch export from this process, as the game's
-        // mod loader does: "launch Z:\path\TolvaneLaunch.dll".
+        // "launch Z:\path\TolvaneLaunch.dll [thread] [anything]": the path ends at the first
+        // blank; "thread" calls the export from a thread of its own, other words only make the
+        // command differ from the last one.
         const char* arg = cmd + 6;
         while (*arg == ' ' || *arg == '\t') arg++;
-        // The path ends at the first blank; words after it only make the command differ.
         int length = 0;
         while (arg[length] && arg[length] != ' ' && arg[length] != '\t') length++;
         wchar_t path[1024];
         int n = MultiByteToWideChar(CP_UTF8, 0, arg, length, path, 1023);
         path[n > 0 ? n : 0] = 0;
-        HMODULE lib = LoadLibraryW(path);
-        typedef int (*launch_fn)(void);
-        launch_fn fn = lib ? (launch_fn)(void*)GetProcAddress(lib, "tolvane_launch") : NULL;
-        char line[64];
-        snprintf(line, sizeof(line), fn ? "launched %d" : "launch failed %d", fn ? fn() : (int)GetLastError());
-        ev(line);
+        launch_library(path, strstr(arg + length, " thread") != NULL);
     } else if (word_is(cmd, "front")) {
         if (g_main) {
             SetForegroundWindow(g_main);
@@ -195,6 +220,7 @@ static void parse_args(void) {
         else if (has_value && wcscmp(a, L"--class") == 0) copy_arg(g_class, 256, argv[++i]);
         else if (has_value && wcscmp(a, L"--events") == 0) copy_arg(g_events, 1024, argv[++i]);
         else if (has_value && wcscmp(a, L"--control") == 0) copy_arg(g_control, 1024, argv[++i]);
+        else if (has_value && wcscmp(a, L"--launch") == 0) copy_arg(g_launch, 1024, argv[++i]);
         else if (has_value && wcscmp(a, L"--exit-after") == 0) g_exit_after = (DWORD)wcstoul(argv[++i], NULL, 10);
         else if (has_value && wcscmp(a, L"--exit-code") == 0) g_exit_code = (UINT)wcstol(argv[++i], NULL, 10);
     }
@@ -220,6 +246,7 @@ static int run_without_window(void) {
 
 int WINAPI wWinMain(HINSTANCE inst, HINSTANCE, LPWSTR, int) {
     parse_args();
+    if (g_launch[0]) launch_library(g_launch, false);
     if (g_no_window) return run_without_window();
 
     if (!register_class(g_class, main_proc, inst)) return 3;

@@ -93,14 +93,17 @@ def test_file_replaced_truncated_removed_and_locked(scene):
     locker = subprocess.Popen(["wine", os.path.join(scene.bed.doubles, "file_tool.exe"), "lock",
                                win_path(scene.path("speech.txt")), "800"], env=scene.env,
                               stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-    assert locker.stdout.readline().strip() == b"locked"
+    answer = locker.stdout.readline().strip()
+    assert answer == b"locked", answer
     time.sleep(0.3)
     locker.wait(10)
     mod_writes(scene, "+after lock")
     wait_spoken(scene, "after lock")
     time.sleep(0.2)
-    assert spoken_texts(scene) == ["new one", "short", "moved in", "reborn", "before lock", "after lock"]
-    assert len([m for m in scene.log_messages() if m.startswith("speech file reset")]) == 4
+    assert spoken_texts(scene) == ["new one", "short", "moved in", "reborn", "before lock", "after lock"], \
+        spoken_texts(scene)
+    resets = [m for m in scene.log_messages() if m.startswith("speech file reset")]
+    assert len(resets) == 4, resets
     end_bridge(game, bridge)
 
 

@@ -1,8 +1,16 @@
-"""TolvaneLaunch.dll, loaded into the stand-in game and called there as the game's loader does."""
+"""TolvaneLaunch.dll, loaded into the stand-in game and called there as the game's loader does,
+and the whole path from there: the bridge it starts speaks what the mod writes, hands keys to the
+mod and ends with the game."""
 import os
+import re
 import shutil
+import subprocess
+import time
 
 from testbed import wait_for
+import test_keys as keys
+
+LAUNCHED = r"^started TolvaneSpeech\.exe, pid (\d+) \(game pid (\d+)\)\r\n$"
 
 
 def install_launcher(scene):
@@ -11,15 +19,63 @@ def install_launcher(scene):
     return scene.win(path)
 
 
-def launch(game, dll, serial=""):
-    before = len([e for e in game.events() if e.startswith("launch")])
-    game.command(("launch %s %s" % (dll, serial)).strip())
-    wait_for(lambda: len([e for e in game.events() if e.startswith("launch")]) > before, 10, "launch done")
-    return [e for e in game.events() if e.startswith("launch")][-1]
+def launch_events(game):
+    return [e for e in game.events() if e.startswith("launch")]
+
+
+def launch(game, dll, *words):
+    """Has the game call the export (again); returns the game's "launched ..." event."""
+    before = len(launch_events(game))
+    game.command(" ".join(("launch", dll) + words))
+    wait_for(lambda: len(launch_events(game)) > before, 10, "launch done")
+    return launch_events(game)[-1]
+
+
+def start_launching_game(scene, dll, title=keys.GAME_TITLE):
+    """The stand-in game, which calls the export at its start before it shows its window."""
+    game = scene.start_game("--title", title, "--launch", dll)
+    assert launch_events(game) == ["launched 0"]
+    return game
 
 
 def launch_log(scene):
-    return scene.read("TolvaneLaunch.log", "rb")
+    return scene.read("TolvaneLaunch.log", "rb").decode("ascii")
+
+
+def started_pid(scene, game):
+    """The bridge's pid from the launch log, which must name this game."""
+    found = re.match(LAUNCHED, launch_log(scene))
+    assert found, launch_log(scene)
+    assert int(found.group(2)) == game.pid
+    return int(found.group(1))
+
+
+def watch_exit(scene, pid):
+    """A process that holds a handle on pid and prints its exit code when it ends."""
+    waiter = subprocess.Popen(["wine", os.path.join(scene.bed.doubles, "file_tool.exe"), "wait-process", str(pid),
+                               "60000"], env=scene.env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    assert waiter.stdout.readline().strip() == b"waiting"
+    return waiter
+
+
+def test_the_bridge_is_started_hidden_with_the_games_pid(scene):
+    dll = install_launcher(scene)
+    shutil.copy(os.path.join(scene.bed.doubles, "launch_probe.exe"), scene.exe)  # records how it was started
+    game = start_launching_game(scene, dll)
+    wait_for(lambda: "show=" in scene.read("launch_probe.txt"), 10, "the probe ran")
+    probe = dict(line.split("=", 1) for line in scene.read("launch_probe.txt").splitlines())
+    assert probe["cmdline"] == '"%s\\TolvaneSpeech.exe" --pid %d --from-start' % (scene.exe_dir_win, game.pid)
+    assert probe["cwd"].lower() == scene.exe_dir_win.lower()
+    assert int(probe["startf"]) & 1 and probe["show"] == "0"  # STARTF_USESHOWWINDOW, SW_HIDE
+    started_pid(scene, game)
+    assert launch_log(scene).count("\r\n") == 1
+
+    # No mutex (the probe has ended): each call starts anew, from any thread, and rewrites the log.
+    os.remove(scene.path("launch_probe.txt"))
+    assert launch(game, dll, "thread") == "launched 0 on a thread"
+    wait_for(lambda: "show=" in scene.read("launch_probe.txt"), 10, "the probe ran again")
+    started_pid(scene, game)
+    game.command_nowait("exit")
 
 
 def test_launch_starts_one_bridge_for_the_game(scene):
@@ -29,19 +85,43 @@ def test_launch_starts_one_bridge_for_the_game(scene):
     game = scene.start_game()
     assert launch(game, dll) == "launched 0"
     line = launch_log(scene)
-    assert line.startswith(b"started TolvaneSpeech.exe, pid ") and line.endswith(b" (game pid %d)\r\n" % game.pid)
-    assert line.count(b"\r\n") == 1
+    assert line.endswith(" (game pid %d)\r\n" % game.pid) and line.count("\r\n") == 1
+    started_pid(scene, game)
     scene.wait_log(r"watching game process %d \(--pid\); will exit when it exits" % game.pid)
     # --from-start: what the mod wrote before the bridge came is spoken; no ready line.
     wait_for(lambda: ("speak", "already there before the bridge") in scene.spoken_nvda(), 10, "first line spoken")
     assert ("speak", "Tolvane Speech ready") not in scene.spoken_nvda()
 
-    assert launch(game, dll, "again") == "launched 0"
-    assert launch_log(scene) == b"TolvaneSpeech.exe already running; not started again\r\n"
+    assert launch(game, dll, "thread") == "launched 0 on a thread"
+    assert launch_log(scene) == "TolvaneSpeech.exe already running; not started again\r\n"
+    assert launch(game, dll) == "launched 0"
+    assert launch_log(scene) == "TolvaneSpeech.exe already running; not started again\r\n"
     assert len([m for m in scene.log_messages() if m.startswith("TolvaneSpeech started")]) == 1
 
     game.command_nowait("exit")
     scene.wait_log(r"bye \(")
+
+
+def test_bridges_without_the_instance_mutex_do_not_count(scene):
+    dll = install_launcher(scene)
+    game = scene.start_game()
+    # A resident bridge of another instance, and a one-shot --say that lasts 4 s: neither holds
+    # the mutex the launcher probes.
+    other = scene.start("--instance", "second", "--pid", str(game.pid), "--log", scene.win(scene.path("other.log")))
+    wait_for(lambda: "hook thread" in scene.read("other.log"), 10, "the other instance runs")
+    scene.voice_control(speak_ms=4000)
+    say = scene.start("--say", "a long sentence", "--backend", "sapi", "--log", scene.win(scene.path("say.log")))
+    wait_for(lambda: any(r[1] == "Speak" for r in scene.voice_calls()), 10, "the one-shot speaks")
+
+    assert launch(game, dll) == "launched 0"
+    started_pid(scene, game)
+    scene.wait_log(r"watching game process %d \(--pid\)" % game.pid)
+    assert say.running() and other.running()
+    assert say.wait(30) == 10  # spoken by the SAPI voice
+
+    game.command_nowait("exit")
+    scene.wait_log(r"bye \(")
+    assert other.wait(10) == 0
 
 
 def test_launch_without_the_bridge_beside_it(scene):
@@ -49,4 +129,45 @@ def test_launch_without_the_bridge_beside_it(scene):
     os.remove(scene.exe)
     game = scene.start_game()
     assert launch(game, dll) == "launched 0"
-    assert launch_log(scene) == b"CreateProcess TolvaneSpeech.exe failed, error 2\r\n"
+    assert launch_log(scene) == "CreateProcess TolvaneSpeech.exe failed, error 2\r\n"
+    game.command_nowait("exit")
+
+
+def test_the_whole_path_from_the_game_to_its_end(scene):
+    """The game loads the library, which starts the bridge; the mod's lines are spoken, the
+    F-keys and the settings menu's keys reach the mod; the game ends and so does the bridge."""
+    dll = install_launcher(scene)
+    scene.install_nvda()
+    scene.append_speech("Tolvane Doduzu version 1.0")  # written before the bridge came
+    mod = keys.Mod(scene)
+    game = start_launching_game(scene, dll)
+    bridge = watch_exit(scene, started_pid(scene, game))
+    scene.wait_log(r"^watching game process %d \(--pid\); will exit when it exits$" % game.pid)
+    scene.wait_log(r"^speech file found \(\d+ bytes\); reading from start \(--from-start\)$")
+    scene.wait_log("^hook thread ready")
+    mod.start()
+
+    keys.focus_game(scene, game)
+    wait_for(lambda: ("speak", "Tolvane Doduzu version 1.0") in scene.spoken_nvda(), 10, "the version line")
+    scene.append_speech("Welcome back.")
+    scene.append_speech("+The harbour is quiet.")
+    wait_for(lambda: ("speak", "The harbour is quiet.") in scene.spoken_nvda(), 10, "the mod's lines")
+    assert scene.spoken_nvda()[-3:] == [("cancel",), ("speak", "Welcome back."), ("speak", "The harbour is quiet.")]
+
+    keys.press(scene, game, "F1")
+    keys.wait_cmd(scene, "F1")
+    keys.open_menu(scene, game)
+    keys.press(scene, game, "Down", "Up")
+    keys.wait_cmd(scene, "Up")
+    keys.press(scene, game, "Escape")
+    keys.wait_cmd(scene, "Escape")
+    assert keys.cmd_names(scene) == ["F1", "F2", "Armed", "Down", "Up", "Escape"]
+    assert keys.VK["F1"] in keys.game_keys(game)
+    assert keys.VK["Down"] not in keys.game_keys(game) and keys.VK["Up"] not in keys.game_keys(game)
+    mod.stop()
+
+    game.command_nowait("exit")
+    assert bridge.wait(30) == 0 and bridge.stdout.read().strip() == b"exit 0"
+    messages = scene.log_messages()
+    assert "game process %d exited; quitting" % game.pid in messages
+    assert messages[-1] == "bye (3 lines spoken, 2 hotkey presses forwarded, 0 ignored)"
