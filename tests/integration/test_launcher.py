@@ -5,9 +5,8 @@ import os
 import re
 import shutil
 import subprocess
-import time
 
-from testbed import wait_for
+from testbed import Process, wait_for
 import test_keys as keys
 
 LAUNCHED = r"^started TolvaneSpeech\.exe, pid (\d+) \(game pid (\d+)\)\r\n$"
@@ -54,6 +53,7 @@ def watch_exit(scene, pid):
     """A process that holds a handle on pid and prints its exit code when it ends."""
     waiter = subprocess.Popen(["wine", os.path.join(scene.bed.doubles, "file_tool.exe"), "wait-process", str(pid),
                                "60000"], env=scene.env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    scene.processes.append(Process(waiter, "exit watcher"))
     assert waiter.stdout.readline().strip() == b"waiting"
     return waiter
 
