@@ -386,6 +386,13 @@ class Scene:
             game.wait_ready()
         return game
 
+    def start_tool(self, *args):
+        """Starts file_tool in the background, ended with the scene; returns the Popen (stdout piped)."""
+        popen = subprocess.Popen(["wine", os.path.join(self.bed.doubles, "file_tool.exe")] + list(args), env=self.env,
+                                 stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        self.processes.append(Process(popen, "file_tool " + args[0]))
+        return popen
+
     def tool(self, *args, **kw):
         return subprocess.run(["wine", os.path.join(self.bed.doubles, "file_tool.exe")] + list(args),
                               env=self.env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, **kw)

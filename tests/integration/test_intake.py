@@ -90,9 +90,7 @@ def test_file_replaced_truncated_removed_and_locked(scene):
     # Held open without sharing by another program for a while: neither lost nor read again.
     mod_writes(scene, "+before lock")
     wait_spoken(scene, "before lock")
-    locker = subprocess.Popen(["wine", os.path.join(scene.bed.doubles, "file_tool.exe"), "lock",
-                               win_path(scene.path("speech.txt")), "800"], env=scene.env,
-                              stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    locker = scene.start_tool("lock", win_path(scene.path("speech.txt")), "800")
     answer = locker.stdout.readline().strip()
     assert answer == b"locked", answer
     time.sleep(0.3)

@@ -4,9 +4,8 @@ mod and ends with the game."""
 import os
 import re
 import shutil
-import subprocess
 
-from testbed import Process, wait_for
+from testbed import wait_for
 import test_keys as keys
 
 LAUNCHED = r"^started TolvaneSpeech\.exe, pid (\d+) \(game pid (\d+)\)\r\n$"
@@ -51,9 +50,7 @@ def started_pid(scene, game):
 
 def watch_exit(scene, pid):
     """A process that holds a handle on pid and prints its exit code when it ends."""
-    waiter = subprocess.Popen(["wine", os.path.join(scene.bed.doubles, "file_tool.exe"), "wait-process", str(pid),
-                               "60000"], env=scene.env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-    scene.processes.append(Process(waiter, "exit watcher"))
+    waiter = scene.start_tool("wait-process", str(pid), "60000")
     assert waiter.stdout.readline().strip() == b"waiting"
     return waiter
 

@@ -3,7 +3,6 @@ with the game, and the shutdown."""
 import os
 import shutil
 import signal
-import subprocess
 import time
 
 from testbed import ALT_GAME_EXE, GAME_EXE, wait_for
@@ -74,8 +73,7 @@ def test_pid_of_a_process_that_has_ended(scene):
 
     # Held open by someone else, the ended process can be opened: it has "already exited".
     ghost = scene.start_game(name="other.exe", folder=os.path.join(scene.root, "elsewhere"))
-    holder = subprocess.Popen(["wine", os.path.join(scene.bed.doubles, "file_tool.exe"), "hold-process",
-                               str(ghost.pid), "20000"], env=scene.env, stdout=subprocess.PIPE)
+    holder = scene.start_tool("hold-process", str(ghost.pid), "20000")
     assert holder.stdout.readline().strip() == b"held"
     ghost.command_nowait("exit")
     ghost.wait(10)
