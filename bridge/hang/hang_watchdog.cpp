@@ -19,6 +19,7 @@
 #include "game/game_process.h"
 #include "game/game_window.h"
 #include "run/clock.h"
+#include "run/libraries.h"
 #include "run/log.h"
 #include "run/settings.h"
 #include "speech/speech.h"
@@ -123,7 +124,7 @@ bool write_hang_dump(void) {
     // Not logged: a system folder that is missing or too long has no error code to report.
     if (length == 0 || length > kSystemDirLongest) return false;
     format_wide(library_path + length, kSystemDirCap - length, L"\\dbghelp.dll");
-    HMODULE dbghelp = LoadLibraryW(library_path);
+    HMODULE dbghelp = load_system_library(library_path);
     if (!dbghelp) {
         DWORD error = GetLastError();
         log_line("hang dump: dbghelp not available (%lu)", error);

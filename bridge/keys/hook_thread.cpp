@@ -7,17 +7,25 @@
 //
 // Hook lifecycle:   none --ARM (clear, seed, install)--> installed --DISARM or QUIT--> none
 //                   installed --ARM--> installed (tables kept)
+//
+// Start-up handover: the run waits a bounded time for the thread, and a thread may become ready
+// after that wait gave up. Both sides swap hook_handover out of "waiting" with one
+// compare-exchange; whoever swaps first decides. A thread that lost ends without serving, and
+// hook_thread_id is published by the run only for a thread that won. The thread signals its own
+// duplicate of the ready event, so it never touches a handle the run may have closed.
 #include "keys/hook_thread.h"
 #include <string.h>
 #include "game/game_window.h"
 #include "keys/hotkeys.h"
 #include "keys/menu_mode.h"
 #include "run/clock.h"
+#include "run/log.h"
 
 std::atomic<DWORD> hook_thread_id{0};
 std::atomic<LONG> hook_installed{0};
 std::atomic<LONG> hook_install_failed{0};
 std::atomic<DWORD> hook_install_error{0};
+std::atomic<LONG> presses_let_through{0};
 menu_key_ring_t menu_key_ring;
 
 // The two threads share only whole, lock-free 32-bit words.
@@ -27,6 +35,14 @@ static_assert(std::atomic<LONG>::is_always_lock_free && std::atomic<int32_t>::is
               "shared words need no lock");
 
 namespace {
+// ---- Start-up handover: both threads compare-exchange it out of kHandoverWaiting (acq_rel).
+enum : LONG { kHandoverWaiting = 0, kHandoverReady = 1, kHandoverAbandoned = 2 };
+std::atomic<LONG> hook_handover{kHandoverWaiting};
+void (*volatile before_ready)(void) = NULL;
+
+// ---- Main-thread state.
+HANDLE hook_thread = NULL;  // kept until shutdown, also for a thread that was given up
+
 // ---- Hook-thread state; the main thread never touches it.
 constexpr int kKeyCodes = 256;
 HHOOK hook_handle = NULL;
@@ -83,12 +99,14 @@ void settle_generic_modifier(DWORD vk) {
 struct key_verdict {
     bool swallow;
     uint8_t queue_code;  // menu_key_code to hand to the main thread, 0 for none
+    bool let_through;    // a fresh press passed only because the main loop stood still
 };
 
 // The decision for one key event (vk below 256), given whether the menu is active (open and the
-// game in front). Updates the key tables; touches nothing else.
-key_verdict judge_key_event(DWORD vk, bool down, bool injected, bool active) {
-    const key_verdict pass = {false, 0};
+// game in front) and whether the main loop stands still. Updates the key tables; touches nothing
+// else.
+key_verdict judge_key_event(DWORD vk, bool down, bool injected, bool active, bool loop_stalled) {
+    const key_verdict pass = {false, 0, false};
     if (is_tracked_modifier(vk)) {
         // Modifiers are only watched, never swallowed.
         if (!injected) {
@@ -103,18 +121,27 @@ key_verdict judge_key_event(DWORD vk, bool down, bool injected, bool active) {
         menu_key_down[vk] = 0;
         if (!swallowed_down[vk]) return pass;
         swallowed_down[vk] = 0;
-        return {true, 0};
+        return {true, 0, false};
     }
     const bool was_down = menu_key_down[vk] != 0;
     menu_key_down[vk] = 1;
     if (swallowed_down[vk]) {
         // The rest of a swallowed press stays swallowed, so the game never sees half a press.
         const bool queue = active && code <= kArrowKeyCodes;
-        return {true, (uint8_t)(queue ? code : 0)};
+        return {true, (uint8_t)(queue ? code : 0), false};
     }
     if (!active || any_modifier_down() || was_down) return pass;
+    // Nobody would forward it, so the press is the game's, whole.
+    if (loop_stalled) return {false, 0, true};
     swallowed_down[vk] = 1;
-    return {true, (uint8_t)code};
+    return {true, (uint8_t)code, false};
+}
+
+// The main loop's last pass is older than kLoopStallMs. The tick is read after the pass tick, and
+// the difference is signed, so a pass published meanwhile counts as no stall.
+bool main_loop_stalled(void) {
+    const uint32_t last_pass = loop_pass_tick.load(std::memory_order_acquire);
+    return (int32_t)(tick_now32() - last_pass) > (int32_t)kLoopStallMs;
 }
 
 void arm_hook(void) {
@@ -143,14 +170,57 @@ void disarm_hook(void) {
 }
 }  // namespace
 
+void start_hook_thread(DWORD wait_ms) {
+    hook_thread_id.store(0, std::memory_order_release);
+    hook_handover.store(kHandoverWaiting, std::memory_order_release);
+    HANDLE ready = CreateEventW(NULL, TRUE, FALSE, NULL);
+    HANDLE theirs = NULL;
+    if (ready && !DuplicateHandle(GetCurrentProcess(), ready, GetCurrentProcess(), &theirs, 0, FALSE,
+                                  DUPLICATE_SAME_ACCESS))
+        theirs = NULL;
+    DWORD id = 0;
+    hook_thread = theirs ? CreateThread(NULL, 0, hook_thread_main, theirs, 0, &id) : NULL;
+    if (!hook_thread && theirs) CloseHandle(theirs);
+    if (hook_thread) WaitForSingleObject(ready, wait_ms);
+    DWORD error = GetLastError();
+    LONG waiting = kHandoverWaiting;
+    const bool given_up =
+        !hook_thread || hook_handover.compare_exchange_strong(waiting, kHandoverAbandoned, std::memory_order_acq_rel);
+    if (given_up) {
+        log_line("hook thread: could not start (%lu); the settings menu will not swallow keys", error);
+    } else {
+        // Ready also when it won the handover just after the wait ran out: its queue exists.
+        hook_thread_id.store(id, std::memory_order_release);
+        log_line("hook thread ready (WH_KEYBOARD_LL is installed only while the settings menu is open)");
+    }
+    if (ready) CloseHandle(ready);
+}
+
+void stop_hook_thread(DWORD wait_ms) {
+    const DWORD id = hook_thread_id.load(std::memory_order_acquire);
+    if (id) {
+        PostThreadMessageW(id, MSG_HOOK_QUIT, 0, 0);
+        if (hook_thread) WaitForSingleObject(hook_thread, wait_ms);
+    }
+    if (hook_thread) CloseHandle(hook_thread);
+    hook_thread = NULL;
+    hook_thread_id.store(0, std::memory_order_release);
+}
+
 DWORD WINAPI hook_thread_main(LPVOID ready_event) {
     MSG msg;
     // Makes this thread's message queue before anyone posts to it.
     PeekMessageW(&msg, NULL, WM_USER, WM_USER, PM_NOREMOVE);
     // Every keystroke of the desktop waits for this thread while the hook is installed.
     SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_HIGHEST);
-    hook_thread_id.store(GetCurrentThreadId(), std::memory_order_release);
-    SetEvent((HANDLE)ready_event);
+    void (*delay)(void) = before_ready;
+    if (delay) delay();
+    LONG waiting = kHandoverWaiting;
+    const bool wanted = hook_handover.compare_exchange_strong(waiting, kHandoverReady, std::memory_order_acq_rel);
+    if (wanted) SetEvent((HANDLE)ready_event);
+    CloseHandle((HANDLE)ready_event);
+    // Too late: the run went on without a hook thread, and this one must not come to life.
+    if (!wanted) return 0;
     // 0 (WM_QUIT) and -1 (failure) end the thread as MSG_HOOK_QUIT does.
     while (GetMessageW(&msg, NULL, 0, 0) > 0) {
         if (msg.message == MSG_HOOK_ARM) {
@@ -193,7 +263,8 @@ LRESULT CALLBACK keyboard_hook_proc(int code, WPARAM wparam, LPARAM lparam) {
     const KBDLLHOOKSTRUCT* event = reinterpret_cast<const KBDLLHOOKSTRUCT*>(lparam);
     if (event->vkCode >= (DWORD)kKeyCodes) return CallNextHookEx(NULL, code, wparam, lparam);
     const bool injected = (event->flags & LLKHF_INJECTED) != 0;
-    const key_verdict verdict = judge_key_event(event->vkCode, down, injected, active);
+    const key_verdict verdict = judge_key_event(event->vkCode, down, injected, active, active && main_loop_stalled());
+    if (verdict.let_through) presses_let_through.fetch_add(1, std::memory_order_release);
     if (!verdict.swallow) return CallNextHookEx(NULL, code, wparam, lparam);
     // A full ring loses the event, but the key stays swallowed: it reaches neither side.
     if (verdict.queue_code) push_menu_key(verdict.queue_code);
@@ -249,4 +320,9 @@ void reset_hook_state(void) {
     hook_installed = 0;
     hook_install_failed = 0;
     hook_install_error = 0;
+    presses_let_through = 0;
+    hook_handover = kHandoverWaiting;
+    before_ready = NULL;
 }
+
+void set_hook_thread_before_ready(void (*delay)(void)) { before_ready = delay; }

@@ -13,13 +13,21 @@ constexpr UINT MSG_HOOK_ARM = WM_APP + 1;     // install the hook, or confirm th
 constexpr UINT MSG_HOOK_DISARM = WM_APP + 2;  // remove the hook
 constexpr UINT MSG_HOOK_QUIT = WM_APP + 3;    // remove the hook and end the thread
 
+// A fresh press of a menu key goes to the game when the main loop's last pass is older than
+// this: a loop that stands still (a frozen screen reader, a hang dump) can neither forward what
+// is swallowed nor close the menu, and must not hold the keyboard meanwhile. Normal passes are
+// at most 20 ms apart plus their steps.
+constexpr uint32_t kLoopStallMs = 1000;
+
 // Shared with the main thread: aligned 32-bit words, read and written whole. The hook thread
 // stores with release and the main thread loads with acquire, so hook_install_error is
 // complete by the time hook_install_failed is seen.
-extern std::atomic<DWORD> hook_thread_id;      // hook thread publishes once ready; run clears; main reads
+extern std::atomic<DWORD> hook_thread_id;      // main publishes once the thread is ready, clears at the end
 extern std::atomic<LONG> hook_installed;       // hook thread writes; main reads
 extern std::atomic<LONG> hook_install_failed;  // hook thread writes; main clears before each arming
 extern std::atomic<DWORD> hook_install_error;  // hook thread writes before setting hook_install_failed
+extern std::atomic<LONG> presses_let_through;  // hook procedure adds (release) each press it let
+                                               // through for a stalled loop; main reads (acquire)
 
 // One swallowed key on its way to the main thread.
 struct menu_key_event {
@@ -38,6 +46,14 @@ struct menu_key_ring_t {
 };
 extern menu_key_ring_t menu_key_ring;
 
+// Main thread, at start-up: starts the thread and waits up to wait_ms for it to be ready, then
+// logs the outcome. A thread that is not ready by then never serves: hook_thread_id stays 0 and
+// settings-menu mode refuses to open.
+void start_hook_thread(DWORD wait_ms);
+// Main thread, at shutdown: asks the thread to remove the hook and end, waits up to wait_ms.
+void stop_hook_thread(DWORD wait_ms);
+
+// Thread entry; the parameter is the thread's own handle of the ready event, which it closes.
 DWORD WINAPI hook_thread_main(LPVOID ready_event);
 LRESULT CALLBACK keyboard_hook_proc(int code, WPARAM wparam, LPARAM lparam);
 // Any of the 13 tracked modifiers (Shift, Ctrl, Alt in generic, left and right codes, both
@@ -54,3 +70,6 @@ bool pop_menu_key(menu_key_event* out);
 void seed_hook_tables(void);
 // Tests only: empties the ring and the tables and clears the shared flags.
 void reset_hook_state(void);
+// Tests only: runs on the hook thread right before it reports ready (NULL: nothing), so a test
+// can hold a thread back past the start-up wait.
+void set_hook_thread_before_ready(void (*before_ready)(void));

@@ -24,6 +24,7 @@
 std::atomic<LONG> menu_open{0};
 std::atomic<LONG> hook_generation{1};
 uint64_t last_key_activity = 0;
+std::atomic<uint32_t> loop_pass_tick{0};
 
 namespace {
 constexpr uint64_t kArmGiveUpMs = 700;
@@ -52,6 +53,9 @@ char menu_state_last[kStateBytes + 1];
 bool menu_state_baseline_seen = false;
 uint64_t menu_state_changed_at = 0;
 int menu_keys_logged = 0;
+uint64_t last_pass_at = 0;       // 0 before the loop's first pass
+uint64_t last_stall_ms = 0;      // the last gap between passes longer than kLoopStallMs
+LONG presses_reported = 0;       // presses_let_through as of the last stall line
 
 const char* const kMenuKeyNames[] = {"Up", "Down", "Left", "Right", "Enter", "Space", "Escape", "Backspace"};
 constexpr int kEscapeCode = 7;
@@ -117,6 +121,19 @@ void menu_failsafe(const char* reason) {
     write_command("MenuOff", tick_now32());
 }
 
+void note_loop_pass(uint64_t now) {
+    const uint64_t gap = last_pass_at ? ticks_since(now, last_pass_at) : 0;
+    last_pass_at = now;
+    loop_pass_tick.store((uint32_t)now, std::memory_order_release);
+    if (gap > kLoopStallMs) last_stall_ms = gap;
+    const LONG let_through = presses_let_through.load(std::memory_order_acquire);
+    if (let_through == presses_reported) return;
+    // A press let through just as the loop came back is reported with the stall before it.
+    log_line("main loop stood still for %llu ms; %ld menu key presses went to the game meanwhile",
+             (unsigned long long)(gap > last_stall_ms ? gap : last_stall_ms), (long)(let_through - presses_reported));
+    presses_reported = let_through;
+}
+
 void drain_menu_keys(void) {
     const uint64_t now = tick_now();
     menu_key_event event;
@@ -149,6 +166,8 @@ void check_hook_arming(void) {
     arm_pending = false;
     hook_unavailable = true;
     menu_open.store(0, std::memory_order_release);
+    // A hook that the thread still installs after this is removed like that of any close.
+    menu_closed_at = now;
     log_line("keyboard hook could not be installed (error %lu); settings menu runs without swallowing", error);
     write_command("NoHook", tick_now32());
 }
@@ -231,4 +250,8 @@ void reset_menu_mode(void) {
     menu_state_baseline_seen = false;
     menu_state_changed_at = 0;
     menu_keys_logged = 0;
+    loop_pass_tick = 0;
+    last_pass_at = 0;
+    last_stall_ms = 0;
+    presses_reported = 0;
 }

@@ -30,36 +30,11 @@ constexpr DWORD kSapiFinishMs = 3000;
 constexpr int kPathUtf8Bytes = 780;
 
 HANDLE instance_mutex = NULL;
-HANDLE hook_thread = NULL;
 uint64_t loop_start = 0;
 uint64_t last_speech_poll = 0;
 uint64_t last_hang_check = 0;
 uint64_t last_game_search = 0;
 bool game_timeout_armed = false;
-
-void start_hook_thread(void) {
-    HANDLE ready = CreateEventW(NULL, TRUE, FALSE, NULL);
-    hook_thread = ready ? CreateThread(NULL, 0, hook_thread_main, ready, 0, NULL) : NULL;
-    if (ready && hook_thread && WaitForSingleObject(ready, kHookReadyWaitMs) == WAIT_OBJECT_0) {
-        log_line("hook thread ready (WH_KEYBOARD_LL is installed only while the settings menu is open)");
-    } else {
-        DWORD error = GetLastError();
-        log_line("hook thread: could not start (%lu); the settings menu will not swallow keys", error);
-        hook_thread_id = 0;
-    }
-    if (ready) CloseHandle(ready);
-}
-
-void stop_hook_thread(void) {
-    DWORD id = hook_thread_id;
-    if (id) {
-        PostThreadMessageW(id, MSG_HOOK_QUIT, 0, 0);
-        if (hook_thread) WaitForSingleObject(hook_thread, kHookQuitWaitMs);
-    }
-    if (hook_thread) CloseHandle(hook_thread);
-    hook_thread = NULL;
-    hook_thread_id = 0;
-}
 
 void pump_messages(void) {
     MSG msg;
@@ -85,6 +60,7 @@ void run_main_loop(void) {
         }
         pump_messages();
         const uint64_t now = tick_now();
+        note_loop_pass(now);
         if (game_process) {
             poll_hotkeys();
             drain_menu_keys();
@@ -132,11 +108,12 @@ int run_bridge(HANDLE held_mutex) {
     create_command_file();
     log_line("hotkey polling: F1, F2, F3, F4, F5, F6 and F7 while the game window is in front; commands go to "
              "cmd.txt");
-    start_hook_thread();
+    start_hook_thread(kHookReadyWaitMs);
     if (requested_pid == 0 && !game_process && !quiet) speak(L"Tolvane Speech ready", true);
     log_line("hang watchdog %s (%ld s)", hang_dump_enabled ? "on" : "off", (long)hang_seconds);
 
     loop_start = tick_now();
+    note_loop_pass(loop_start);
     last_speech_poll = 0;
     last_hang_check = loop_start;
     last_game_search = loop_start;
@@ -145,7 +122,7 @@ int run_bridge(HANDLE held_mutex) {
 
     // Shutdown, in the order that frees the keyboard first and the lock last but one.
     menu_open = 0;
-    stop_hook_thread();
+    stop_hook_thread(kHookQuitWaitMs);
     finish_speech(kSapiFinishMs);
     unload_nvda_client();
     CoUninitialize();

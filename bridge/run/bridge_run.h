@@ -1,6 +1,6 @@
 // The resident run: start-up, the main loop that drives every periodic step, and shutdown.
-// Owns the run's timers and the hook thread's handle. Main thread only; called by wWinMain
-// once the instance lock is held.
+// Owns the run's timers and the instance mutex while it runs. Main thread only; called by
+// wWinMain once the instance lock is held.
 #pragma once
 #include <windows.h>
 

@@ -3,10 +3,12 @@
 #include <shellapi.h>
 #include <objbase.h>
 #include "run/bridge_run.h"
+#include "run/libraries.h"
 #include "run/modes.h"
 #include "run/settings.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+    restrict_library_search();
     load_settings();
     int argc = 0;
     wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);

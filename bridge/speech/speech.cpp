@@ -4,6 +4,7 @@
 #include "speech/speech.h"
 #include <objbase.h>
 #include <sapi.h>
+#include "run/libraries.h"
 #include "run/log.h"
 #include "run/settings.h"
 
@@ -94,7 +95,7 @@ void load_nvda_client(void) {
         wchar_t path[kPathCap];
         format_wide(path, kPathCap, L"%ls\\%ls", exe_dir, name);
         if (GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES) continue;
-        HMODULE library = LoadLibraryExW(path, NULL, LOAD_WITH_ALTERED_SEARCH_PATH);
+        HMODULE library = load_library_beside(path);
         if (!library) {
             DWORD error = GetLastError();
             log_line("NVDA: LoadLibrary(%ls) failed, error %lu", name, error);

@@ -7,6 +7,8 @@
 //   file_tool hold-process PID MS keep a handle on process PID for MS ms; prints "held"
 //   file_tool wait-process PID MS wait up to MS ms for process PID to end; prints "waiting",
 //                                 then "exit CODE" or "still running"
+//   file_tool hold-mutex NAME MS  keep the named mutex object alive (not owned) for MS ms;
+//                                 prints "held"
 //   file_tool say-unpaired EXE    run EXE --say with a text holding an unpaired surrogate;
 //                                 exit code: EXE's
 // Exit code 0 on success, 1 on failure (with "error N" on stdout), 2 on bad usage.
@@ -93,6 +95,16 @@ static int hold_process(DWORD pid, DWORD ms) {
     return 0;
 }
 
+// Another handle on the object: when its owner dies, the mutex stays, abandoned.
+static int hold_mutex(const wchar_t* name, DWORD ms) {
+    HANDLE h = OpenMutexW(SYNCHRONIZE, FALSE, name);
+    if (!h) return fail("open");
+    out("held\n");
+    Sleep(ms);
+    CloseHandle(h);
+    return 0;
+}
+
 static int wait_process(DWORD pid, DWORD ms) {
     HANDLE h = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
     if (!h) return fail("open");
@@ -129,6 +141,7 @@ int wmain(int argc, wchar_t** argv) {
     if (argc == 4 && wcscmp(argv[1], L"wait-process") == 0)
         return wait_process((DWORD)wcstoul(argv[2], NULL, 10), (DWORD)wcstoul(argv[3], NULL, 10));
     if (argc == 3 && wcscmp(argv[1], L"say-unpaired") == 0) return say_unpaired(argv[2]);
+    if (argc == 4 && wcscmp(argv[1], L"hold-mutex") == 0) return hold_mutex(argv[2], (DWORD)wcstoul(argv[3], NULL, 10));
     if (argc == 4 && wcscmp(argv[1], L"lock") == 0) return hold(argv[2], 0, (DWORD)wcstoul(argv[3], NULL, 10));
     if (argc == 4 && wcscmp(argv[1], L"hold-share") == 0)
         return hold(argv[2], FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, (DWORD)wcstoul(argv[3], NULL, 10));
@@ -136,6 +149,6 @@ int wmain(int argc, wchar_t** argv) {
         return MoveFileExW(argv[2], argv[3], MOVEFILE_REPLACE_EXISTING) ? 0 : fail("replace");
     if (argc == 4 && wcscmp(argv[1], L"append") == 0) return append(argv[2], argv[3]);
     out("usage: file_tool lock|hold-share PATH MS | replace SRC DST | append PATH TEXT | post-quit PID |"
-        " hold-process|wait-process PID MS | say-unpaired EXE\n");
+        " hold-process|wait-process PID MS | hold-mutex NAME MS | say-unpaired EXE\n");
     return 2;
 }

@@ -48,6 +48,9 @@ extern "C" __declspec(dllexport) unsigned long __stdcall nvdaController_cancelSp
 
 #ifndef NVDA_STUB_MISSING_SPEAK
 extern "C" __declspec(dllexport) unsigned long __stdcall nvdaController_speakText(const wchar_t* text) {
+    // A screen reader that freezes holds its caller inside the call.
+    long long block_ms = control("speak_block_ms", 0);
+    if (block_ms > 0) Sleep((DWORD)block_ms);
     unsigned long result = (unsigned long)control("speak_status", 0);
     char head[64];
     snprintf(head, sizeof(head), text ? "speakText\t%lu" : "speakText\t%lu\t(null)", result);

@@ -66,7 +66,14 @@ static DWORD WINAPI launch_thread(void* fn) {
     return (DWORD)((launch_fn)fn)();
 }
 
-static void launch_library(const wchar_t* path, bool on_thread) {
+// With marker, an inheritable pipe end is open while the export runs; a process started with
+// handle inheritance keeps it open after the game closed its own.
+static void launch_library(const wchar_t* path, bool on_thread, bool marker = false) {
+    HANDLE pipe_read = NULL, pipe_write = NULL;
+    if (marker) {
+        SECURITY_ATTRIBUTES inherit = {sizeof inherit, NULL, TRUE};
+        if (CreatePipe(&pipe_read, &pipe_write, &inherit, 0)) SetHandleInformation(pipe_read, HANDLE_FLAG_INHERIT, 0);
+    }
     HMODULE lib = LoadLibraryW(path);
     launch_fn fn = lib ? (launch_fn)(void*)GetProcAddress(lib, "tolvane_launch") : NULL;
     char line[64];
@@ -85,6 +92,17 @@ static void launch_library(const wchar_t* path, bool on_thread) {
         snprintf(line, sizeof(line), "launched %d", fn());
     }
     ev(line);
+    if (pipe_read) {
+        CloseHandle(pipe_write);
+        bool kept = true;
+        for (int waited = 0; waited < 1500 && kept; waited += 50) {
+            DWORD available = 0;
+            kept = PeekNamedPipe(pipe_read, NULL, 0, NULL, &available, NULL) || GetLastError() != ERROR_BROKEN_PIPE;
+            if (kept) Sleep(50);
+        }
+        CloseHandle(pipe_read);
+        ev(kept ? "marker kept" : "marker closed");
+    }
 }
 
 static void run_command(const char* cmd) {
@@ -124,7 +142,7 @@ static void run_command(const char* cmd) {
         wchar_t path[1024];
         int n = MultiByteToWideChar(CP_UTF8, 0, arg, length, path, 1023);
         path[n > 0 ? n : 0] = 0;
-        launch_library(path, strstr(arg + length, " thread") != NULL);
+        launch_library(path, strstr(arg + length, " thread") != NULL, strstr(arg + length, " marker") != NULL);
     } else if (word_is(cmd, "front")) {
         if (g_main) {
             SetForegroundWindow(g_main);

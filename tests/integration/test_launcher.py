@@ -80,7 +80,10 @@ def test_launch_starts_one_bridge_for_the_game(scene):
     scene.install_nvda()
     scene.append_speech("already there before the bridge")
     game = scene.start_game()
-    assert launch(game, dll) == "launched 0"
+    # The game holds an inheritable handle while it calls the export: the bridge must not get it.
+    assert launch(game, dll, "marker") == "launched 0"
+    wait_for(lambda: [e for e in game.events() if e.startswith("marker")], 5, "the marker's verdict")
+    assert "marker closed" in game.events()
     line = launch_log(scene)
     assert line.endswith(" (game pid %d)\r\n" % game.pid) and line.count("\r\n") == 1
     started_pid(scene, game)

@@ -142,6 +142,10 @@ def test_lock_taken_when_the_holder_ends(scene):
 def test_abandoned_lock_counts_as_acquired(scene):
     first = scene.start("--instance", "abandon", "--game-timeout", "0", "--quiet")
     scene.wait_log("hang watchdog")
+    # A third process keeps the mutex object alive, so the next bridge finds it abandoned instead
+    # of making a fresh one.
+    holder = scene.start_tool("hold-mutex", "Local\\TolvaneSpeech_SingleInstance_abandon", "30000")
+    assert holder.stdout.readline().strip() == b"held"
     first.kill()  # dies holding the mutex
     second_log = os.path.join(scene.root, "second.log")
     start = time.time()

@@ -2,6 +2,7 @@
 // processes.
 #include "unit.h"
 #include <wchar.h>
+#include <wctype.h>
 #include <string>
 #include "game/game_process.h"
 #include "game/game_window.h"
@@ -118,10 +119,22 @@ TEST(search_finds_nothing_quietly) {
     format_wide(game_dir, kModulePathCap, L"%ls", L"C:\\nowhere");
     CHECK_EQ(find_game_process(), 1);
     CHECK_EQ(game_pid.load(), GetCurrentProcessId());
+    CloseHandle(game_process);
+    reset_game_process();
+    // Its folder in other letter case still counts as game_dir.
+    wchar_t folder[MAX_PATH];
+    DWORD size = MAX_PATH;
+    REQUIRE(QueryFullProcessImageNameW(GetCurrentProcess(), 0, folder, &size));
+    *wcsrchr(folder, L'\\') = 0;
+    format_wide(game_dir, kModulePathCap, L"%ls", folder);
+    for (wchar_t* c = game_dir; *c; c++) *c = iswupper(*c) ? towlower(*c) : towupper(*c);
+    CHECK(wcscmp(game_dir, folder) != 0 && _wcsicmp(game_dir, folder) == 0);
+    CHECK_EQ(find_game_process(), 1);
     close_log();
     std::string log = unit_log();
     CHECK_EQ(log.substr(15, 22), std::string("watching game process "));
     CHECK(log.find("(found by name); will exit") != std::string::npos);
+    CHECK(log.find("(found by name and folder); will exit") != std::string::npos);
     CloseHandle(game_process);
     reset_game_process();
     format_wide(game_exe_name, kGameExeNameCap, L"%ls", default_game_exe_name);

@@ -4,10 +4,12 @@
 #include "unit.h"
 #include <string.h>
 #include "game/game_window.h"
+#include "keys/command_file.h"
 #include "keys/hook_thread.h"
 #include "keys/hotkeys.h"
 #include "keys/menu_mode.h"
 #include "run/clock.h"
+#include "run/log.h"
 
 namespace {
 bool front = true;
@@ -24,6 +26,7 @@ void begin(void) {
     set_front_window_query(front_query);
     set_key_state_query(held_query);
     unit_fake_clock_install(1000000);
+    note_loop_pass(unit_fake_clock_now());
     seed_hook_tables();
     menu_open = 1;
 }
@@ -383,20 +386,35 @@ TEST(the_ring_keeps_every_event_in_order_between_two_threads_at_full_speed) {
     reset_hook_state();
 }
 
+namespace {
+// The hook thread as seen from inside, taken on the thread right before it reports ready.
+HANDLE seen_thread = NULL;
+DWORD seen_thread_id = 0;
+HANDLE hold_back = NULL;  // set: the thread waits for it before reporting ready
+void take_hook_thread(void) {
+    seen_thread_id = GetCurrentThreadId();
+    DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &seen_thread, 0, FALSE,
+                    DUPLICATE_SAME_ACCESS);
+    if (hold_back) WaitForSingleObject(hold_back, INFINITE);
+}
+}  // namespace
+
 TEST(the_hook_thread_serves_arm_disarm_and_quit) {
     reset_menu_mode();
     reset_hook_state();
+    unit_begin_log();
     memset(held, 0, sizeof held);
     set_key_state_query(held_query);
     set_front_window_query(front_query);
     front = true;
-    HANDLE ready = CreateEventW(NULL, TRUE, FALSE, NULL);
-    DWORD id = 0;
-    HANDLE thread = CreateThread(NULL, 0, hook_thread_main, ready, 0, &id);
-    REQUIRE(thread != NULL);
-    CHECK_EQ(WaitForSingleObject(ready, 2000), (DWORD)WAIT_OBJECT_0);
+    hold_back = NULL;
+    set_hook_thread_before_ready(take_hook_thread);
+    start_hook_thread(2000);
+    REQUIRE(seen_thread != NULL);
+    const DWORD id = seen_thread_id;
     CHECK_EQ(hook_thread_id.load(), id);
-    CHECK_EQ(GetThreadPriority(thread), THREAD_PRIORITY_HIGHEST);
+    CHECK_EQ(unit_logged("hook thread ready (WH_KEYBOARD_LL is installed only while the settings menu is open)"), 1);
+    CHECK_EQ(GetThreadPriority(seen_thread), THREAD_PRIORITY_HIGHEST);
     CHECK_EQ(hook_installed.load(), 0L);
 
     // Installed on request, with Up seeded as held.
@@ -412,6 +430,7 @@ TEST(the_hook_thread_serves_arm_disarm_and_quit) {
     CHECK(PostThreadMessageW(id, MSG_HOOK_ARM, 0, 0));
     CHECK(wait_until(hook_installed, 1, 2000));
     menu_open = 1;
+    note_loop_pass(tick_now());
     CHECK(send(VK_UP, WM_KEYDOWN) != 1);
     CHECK(send(VK_UP, WM_KEYUP) != 1);
     menu_open = 0;
@@ -420,14 +439,97 @@ TEST(the_hook_thread_serves_arm_disarm_and_quit) {
     CHECK(wait_until(hook_installed, 0, 2000));
     CHECK(PostThreadMessageW(id, MSG_HOOK_ARM, 0, 0));
     CHECK(wait_until(hook_installed, 1, 2000));
-    // Quit removes the hook on the way out.
-    CHECK(PostThreadMessageW(id, MSG_HOOK_QUIT, 0, 0));
-    CHECK_EQ(WaitForSingleObject(thread, 1500), (DWORD)WAIT_OBJECT_0);
+    // Stopping removes the hook on the way out.
+    stop_hook_thread(1500);
+    CHECK_EQ(WaitForSingleObject(seen_thread, 0), (DWORD)WAIT_OBJECT_0);
     DWORD code = 99;
-    GetExitCodeThread(thread, &code);
+    GetExitCodeThread(seen_thread, &code);
     CHECK_EQ(code, 0ul);
     CHECK_EQ(hook_installed.load(), 0L);
-    CloseHandle(thread);
-    CloseHandle(ready);
+    CHECK_EQ(hook_thread_id.load(), 0ul);
+    CloseHandle(seen_thread);
+    seen_thread = NULL;
+    close_log();
+    end();
+}
+
+TEST(a_hook_thread_ready_too_late_never_serves_and_the_menu_refuses_to_open) {
+    reset_menu_mode();
+    reset_hook_state();
+    reset_hotkeys();
+    const std::wstring dir = unit_begin_log();
+    create_command_file();
+    hold_back = CreateEventW(NULL, TRUE, FALSE, NULL);
+    set_hook_thread_before_ready(take_hook_thread);
+    start_hook_thread(50);
+    CHECK_EQ(hook_thread_id.load(), 0ul);
+    CHECK_EQ(unit_count(unit_log(), "] hook thread: could not start ("), 1);
+    // F2 is still the mod's; the menu stays closed.
+    memset(held, 0, sizeof held);
+    held[VK_F2] = (SHORT)0x8001;
+    set_key_state_query(held_query);
+    front = true;
+    set_front_window_query(front_query);
+    poll_hotkeys();
+    CHECK_EQ(unit_cmd_names(dir + L"\\cmd.txt"), std::string("F2"));
+    CHECK_EQ(menu_open.load(), 0L);
+    CHECK_EQ(unit_logged("settings menu opened (F2): no keyboard hook available, keys are not swallowed"), 1);
+    // Let go, it ends without ever publishing itself or serving a message.
+    REQUIRE(seen_thread != NULL);
+    SetEvent(hold_back);
+    CHECK_EQ(WaitForSingleObject(seen_thread, 2000), (DWORD)WAIT_OBJECT_0);
+    DWORD code = 99;
+    GetExitCodeThread(seen_thread, &code);
+    CHECK_EQ(code, 0ul);
+    CHECK_EQ(hook_thread_id.load(), 0ul);
+    stop_hook_thread(100);
+    CloseHandle(seen_thread);
+    CloseHandle(hold_back);
+    seen_thread = NULL;
+    hold_back = NULL;
+    close_log();
+    reset_hotkeys();
+    end();
+}
+
+TEST(a_stalled_main_loop_lets_fresh_presses_through) {
+    begin();
+    unit_begin_log();
+    const uint64_t pass_at = unit_fake_clock_now();
+    // Swallowed up to 1000 ms after the last pass.
+    unit_fake_clock_set(pass_at + 999);
+    CHECK(down(VK_LEFT));
+    CHECK(down(VK_RETURN));
+    // Past it, a fresh press is the game's, whole; the rest of the presses swallowed before stays
+    // swallowed, and arrow repeats are still queued.
+    unit_fake_clock_set(pass_at + 1001);
+    CHECK(!down(VK_DOWN));
+    CHECK(!down(VK_DOWN));
+    CHECK(!up(VK_DOWN));
+    CHECK(down(VK_LEFT));
+    CHECK(up(VK_LEFT));
+    CHECK(down(VK_RETURN));
+    CHECK(up(VK_RETURN));
+    // The other rows pass as before and count nothing.
+    CHECK(!down(VK_LSHIFT));
+    CHECK(!down(VK_UP));
+    CHECK(!up(VK_UP));
+    CHECK(!up(VK_LSHIFT));
+    CHECK_EQ(presses_let_through.load(), 1L);
+    CHECK_EQ(queued(), std::string("Left Enter Left"));
+    // The next pass reports the stall once and the keys are swallowed again.
+    unit_fake_clock_set(pass_at + 4200);
+    note_loop_pass(unit_fake_clock_now());
+    note_loop_pass(unit_fake_clock_now() + 20);
+    CHECK_EQ(unit_logged("main loop stood still for 4200 ms; 1 menu key presses went to the game meanwhile"), 1);
+    CHECK_EQ(unit_count(unit_log(), "stood still"), 1);
+    CHECK(down(VK_SPACE));
+    CHECK(up(VK_SPACE));
+    CHECK_EQ(queued(), std::string("Space"));
+    // A pass tick newer than the hook's own reading is no stall.
+    unit_fake_clock_set(pass_at + 4100);
+    CHECK(down(VK_UP));
+    CHECK(up(VK_UP));
+    close_log();
     end();
 }

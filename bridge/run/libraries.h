@@ -1,0 +1,14 @@
+// Where the bridge takes its libraries from. wWinMain calls restrict_library_search before
+// anything else, so that no library, and no dependency of one, is ever taken from the current
+// folder or from PATH: a game folder is writable by anyone who installs a mod, and a DLL planted
+// there must not run inside a program that sees every keystroke. Owns whether the system offers
+// the restricted search (Windows 8 on, and Windows 7 with its loader update). Main thread.
+#pragma once
+#include <windows.h>
+
+void restrict_library_search(void);
+// A system library by its full path (dbghelp): it and its dependencies from the system folder only.
+HMODULE load_system_library(const wchar_t* path);
+// A library shipped beside the bridge, by its full path (the NVDA client): its dependencies may
+// come from its own folder or the system folder.
+HMODULE load_library_beside(const wchar_t* path);
