@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <vector>
 #include "intake/follower.h"
+#include "run/seams.h"
 #include "intake/protocol.h"
 #include "run/log.h"
 #include "run/settings.h"
@@ -85,7 +86,7 @@ int main(void) {
         return 0;
     }
     const int rounds = argc >= 3 ? _wtoi(argv[2]) : 50;
-    set_speech_line_sink(count_line);
+    seams.speech_line = count_line;
     start_speech_follower(false);
     double first = timed_poll();
     std::vector<double> idle, appended;

@@ -12,6 +12,7 @@
 #include "keys/hook_thread.h"
 #include "keys/menu_mode.h"
 #include "run/clock.h"
+#include "run/seams.h"
 
 namespace {
 struct synthetic_event {
@@ -79,9 +80,9 @@ int main(int argc, char** argv) {
 
     // The same events with the foreground answer given: what the bridge's own code costs, with
     // the CallNextHookEx of each event that passes on.
-    set_front_window_query(always_in_front);
+    seams.game_window_in_front = always_in_front;
     run_result given = time_hook(events);
-    set_front_window_query(NULL);
+    seams.game_window_in_front = NULL;
     printf("given_p50_us=%.3f given_p99_us=%.3f\n", at(given.cost_us, 50), at(given.cost_us, 99));
 
     // The foreground query alone, as the hook makes it for each event.

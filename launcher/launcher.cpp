@@ -10,9 +10,14 @@
 namespace {
 HMODULE launcher_module = NULL;
 
+// The library's own path, read into the classic MAX_PATH; a longer one is cut.
 constexpr int kModulePathCap = 260;
+// The program and log paths: the library's folder and a file name, cut at 519 units.
 constexpr int kPathCap = 520;
+// The quoted program path (519 units at most) and " --pid 4294967295 --from-start" (30 more) fit
+// with room to spare, so the line is never cut.
 constexpr int kCommandLineCap = 584;
+// The longest of the three log lines, with two 10-digit ids, is 53 bytes.
 constexpr int kLogTextCap = 512;
 
 const wchar_t kInstanceMutex[] = L"Local\\TolvaneSpeech_SingleInstance";

@@ -9,9 +9,10 @@
 std::atomic<DWORD> game_pid{0};
 HANDLE game_process = NULL;
 
+namespace {
+// Accepted only while the default name is searched for.
 const wchar_t alternative_game_exe_name[] = L"Quellmoor-Win64-Shipping.exe";
 
-namespace {
 bool is_candidate(const wchar_t* file_name) {
     if (!_wcsicmp(file_name, game_exe_name)) return true;
     // The alternative name is only accepted while the default name is searched for.

@@ -11,8 +11,6 @@ extern std::atomic<DWORD> game_pid;
 // The watched game; NULL while none is attached. The run waits on it and ends when it ends.
 extern HANDLE game_process;
 
-extern const wchar_t alternative_game_exe_name[];  // L"Quellmoor-Win64-Shipping.exe"
-
 // how: "--pid", "found by name and folder" or "found by name". Returns 1 when now attached.
 int attach_game_process(DWORD pid, const char* how);
 // Searches the process list; returns the result of the one attach it makes, or 0.

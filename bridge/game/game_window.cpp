@@ -3,15 +3,14 @@
 #include "game/game_window.h"
 #include <wchar.h>
 #include "game/game_process.h"
-
-const wchar_t game_window_class[] = L"UnrealWindow";
+#include "run/seams.h"
 
 namespace {
+// Class name of the game's main window, compared exactly: another program's window whose class
+// differs only in letter case is not the game.
+const wchar_t game_window_class[] = L"UnrealWindow";
 // Longer class names are cut and never equal the game's.
 constexpr int kClassNameCap = 64;
-
-// Set by tests before the code under test runs.
-bool (*volatile front_window_query)(void) = NULL;
 
 bool has_game_class(HWND window) {
     wchar_t name[kClassNameCap];
@@ -22,8 +21,7 @@ bool has_game_class(HWND window) {
 }  // namespace
 
 bool game_window_in_front(void) {
-    bool (*query)(void) = front_window_query;
-    if (query) return query();
+    if (seams.game_window_in_front) return seams.game_window_in_front();
     HWND front = GetForegroundWindow();
     if (!front) return false;
     DWORD pid = 0;
@@ -32,6 +30,13 @@ bool game_window_in_front(void) {
     if (game != 0 && pid == game) return true;
     return has_game_class(front);
 }
+
+namespace {
+// What find_game_window hands to the enumeration.
+struct window_pick {
+    DWORD pid;
+    HWND chosen;
+};
 
 BOOL CALLBACK game_window_enum_proc(HWND window, LPARAM param) {
     window_pick* pick = reinterpret_cast<window_pick*>(param);
@@ -42,6 +47,7 @@ BOOL CALLBACK game_window_enum_proc(HWND window, LPARAM param) {
     if (!pick->chosen || game_class) pick->chosen = window;
     return game_class ? FALSE : TRUE;
 }
+}  // namespace
 
 HWND find_game_window(DWORD pid) {
     window_pick pick = {pid, NULL};
@@ -49,4 +55,3 @@ HWND find_game_window(DWORD pid) {
     return pick.chosen;
 }
 
-void set_front_window_query(bool (*query)(void)) { front_window_query = query; }

@@ -21,6 +21,7 @@
 #include "run/clock.h"
 #include "run/libraries.h"
 #include "run/log.h"
+#include "run/seams.h"
 #include "run/settings.h"
 #include "speech/speech.h"
 
@@ -38,8 +39,6 @@ constexpr int kClassNameUtf8 = 200;
 // "\dbghelp.dll", so the attempt gives up instead of loading a cut path.
 constexpr UINT kSystemDirCap = 260;
 constexpr UINT kSystemDirLongest = 243;
-// UTF-8 of a dump file name for its log line.
-constexpr int kDumpNameUtf8 = 780;
 // Data segments, handles, unloaded modules, memory the stacks point at, and thread data.
 constexpr DWORD kDumpType = MiniDumpWithDataSegs | MiniDumpWithHandleData | MiniDumpWithUnloadedModules |
                             MiniDumpWithIndirectlyReferencedMemory | MiniDumpWithProcessThreadData |
@@ -61,9 +60,6 @@ bool frozen_announced = false;  // the first announcement was spoken during the 
 int dumps_taken = 0;          // attempts in this run, never reset
 uint64_t last_dump_at = 0;    // tick at which the last attempt ended
 
-// Test seams; every NULL field means the system call.
-hang_seams seams = {};
-
 void pick_window(void) {
     HWND window = find_game_window(game_pid);
     if (window == hang_window) return;
@@ -83,7 +79,7 @@ bool window_is_hung(HWND window) {
 
 // The folder of the system's own dbghelp.dll; 0 when it is not usable.
 UINT system_directory(wchar_t* buf, UINT size) {
-    return seams.get_system_directory ? seams.get_system_directory(buf, size) : GetSystemDirectoryW(buf, size);
+    return seams.system_directory ? seams.system_directory(buf, size) : GetSystemDirectoryW(buf, size);
 }
 
 // dump_dir is exe_dir less its last two components, taken at the moment of the dump.
@@ -93,8 +89,8 @@ void compose_dump_name(wchar_t* name) {
     cut_at_last_backslash(dump_dir);
     cut_at_last_backslash(dump_dir);
     SYSTEMTIME now;
-    if (seams.get_local_time) {
-        seams.get_local_time(&now);
+    if (seams.local_time) {
+        seams.local_time(&now);
     } else {
         GetLocalTime(&now);
     }
@@ -167,8 +163,8 @@ bool write_hang_dump(void) {
     CloseHandle(process);
     FreeLibrary(dbghelp);
 
-    char name_utf8[kDumpNameUtf8];
-    to_utf8(name, name_utf8, kDumpNameUtf8);
+    char name_utf8[kPathUtf8Bytes];
+    to_utf8(name, name_utf8, kPathUtf8Bytes);
     if (written) {
         log_line("hang dump written: %s (%lld bytes, %llu ms)", name_utf8, (long long)size.QuadPart,
                  (unsigned long long)(tick_now() - started));
@@ -213,19 +209,10 @@ void check_game_hang(void) {
     speak(written ? L"Debug info saved. You can close the game now." : L"Could not save debug info.", false);
 }
 
-void set_hang_seams(const hang_seams* replacement) {
-    if (replacement) {
-        seams = *replacement;
-    } else {
-        seams = hang_seams();
-    }
-}
-
 void reset_hang_watchdog(void) {
     hang_window = NULL;
     hung_since = 0;
     frozen_announced = false;
     dumps_taken = 0;
     last_dump_at = 0;
-    seams = hang_seams();
 }

@@ -4,11 +4,16 @@
 // the file at any moment; a race costs at most a poll's delay. When the file turns out to be
 // another one, the follower starts again at its first byte and drops any partial line, so no
 // line is ever made of bytes from two files.
+//
+// A failed information query, seek or read is not logged: the poll just ends, what was handed
+// over stays consumed, and the next poll 50 ms later tries again. A line per failed poll would
+// bury the log; the lines here are the file's first sight and each reset.
 #include "intake/follower.h"
 #include <windows.h>
 #include <string.h>
 #include "intake/protocol.h"
 #include "run/log.h"
+#include "run/seams.h"
 #include "run/settings.h"
 
 namespace {
@@ -30,7 +35,6 @@ uint32_t fingerprint_length = 0;  // 0: none
 char line_buffer[kLineMax + 1];
 uint64_t line_length = 0;  // kept between polls, so a line may end in a later poll
 char chunk[kChunkSize];
-void (*line_sink)(char* line, size_t count) = handle_speech_line;
 
 // A partial line never survives a reset.
 void reset_follower(const char* reason) {
@@ -75,7 +79,10 @@ void check_fingerprint(HANDLE file, int64_t size) {
 }
 
 void hand_over_line(void) {
-    line_sink(line_buffer, (size_t)line_length);
+    if (seams.speech_line)
+        seams.speech_line(line_buffer, (size_t)line_length);
+    else
+        handle_speech_line(line_buffer, (size_t)line_length);
     line_length = 0;
 }
 
@@ -162,7 +169,7 @@ void poll_speech_file(void) {
         return;
     }
     BY_HANDLE_FILE_INFORMATION info;
-    if (!GetFileInformationByHandle(file, &info)) {
+    if (!GetFileInformationByHandle(file, &info)) {  // not logged: see above
         CloseHandle(file);
         return;
     }
@@ -188,4 +195,3 @@ void poll_speech_file(void) {
 
 int64_t follower_read_offset(void) { return read_offset; }
 
-void set_speech_line_sink(void (*sink)(char* line, size_t count)) { line_sink = sink ? sink : handle_speech_line; }

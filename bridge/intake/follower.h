@@ -18,6 +18,3 @@ void poll_speech_file(void);
 
 // Tests only: how many bytes of the file have been consumed.
 int64_t follower_read_offset(void);
-// Tests only: where lines go instead of handle_speech_line; NULL restores it. The sink gets the
-// same buffer the protocol would: count bytes and one spare byte after them.
-void set_speech_line_sink(void (*sink)(char* line, size_t count));

@@ -20,9 +20,14 @@
 #include "speech/speech.h"
 
 namespace {
+// Longest watchdog text in UTF-16 units; a longer "?" line is dropped and leaves an armed
+// watchdog as it was.
+constexpr int kWatchdogTextMax = 510;
 // The text, its terminator, and a last unit that always stays a terminator.
 constexpr int kWatchdogTextUnits = kWatchdogTextMax + 2;
-constexpr int kHeldTextUnits = 256;
+// Longest version announcement that is held; a longer one is spoken at once.
+constexpr int kHeldAnnouncementMax = 249;
+constexpr int kHeldTextUnits = kHeldAnnouncementMax + 1;
 constexpr long kWatchdogSecondsMin = 1;
 constexpr long kWatchdogSecondsMax = 3600;
 // The window must have been in front this long, so the game has its audio up.

@@ -6,11 +6,6 @@
 #include <stddef.h>
 #include <stdint.h>
 
-// Longest watchdog text in UTF-16 units; longer "?" lines are dropped.
-constexpr int kWatchdogTextMax = 510;
-// Longest version announcement that is held; longer ones are spoken at once.
-constexpr int kHeldAnnouncementMax = 249;
-
 // line holds count bytes (0 to 16384, no line feed) and has one spare byte after them, where
 // the protocol writes a terminator. The bytes may be changed.
 void handle_speech_line(char* line, size_t count);

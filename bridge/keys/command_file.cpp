@@ -3,18 +3,16 @@
 #include "keys/command_file.h"
 #include <windows.h>
 #include "run/log.h"
-
-wchar_t cmd_file_path[kPathCap];
-wchar_t menu_state_path[kPathCap];
+#include "run/settings.h"
 
 namespace {
+wchar_t cmd_file_path[kPathCap];
 // "key " + the longest name (9) + " " + 10 digits + LF is 25 bytes.
 constexpr int kCommandLineCap = 64;
 }  // namespace
 
 void create_command_file(void) {
     format_wide(cmd_file_path, kPathCap, L"%ls\\cmd.txt", exe_dir);
-    format_wide(menu_state_path, kPathCap, L"%ls\\menu_state.txt", exe_dir);
     HANDLE file = CreateFileW(cmd_file_path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
                               CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
     if (file == INVALID_HANDLE_VALUE) {
@@ -36,7 +34,11 @@ void write_command(const char* name, uint32_t tick) {
         log_line("cmd file: cannot open (%lu)", error);
         return;
     }
+    // Not examined: a file that opened for appending takes the 25 bytes or the disk is full, and
+    // then the log line would not be written either.
     DWORD written = 0;
     WriteFile(file, line, (DWORD)length, &written, NULL);
     CloseHandle(file);
 }
+
+void reset_command_file(void) { cmd_file_path[0] = 0; }

@@ -16,10 +16,11 @@
 #include "keys/hook_thread.h"
 #include <string.h>
 #include "game/game_window.h"
-#include "keys/hotkeys.h"
+#include "keys/menu_keys.h"
 #include "keys/menu_mode.h"
 #include "run/clock.h"
 #include "run/log.h"
+#include "run/seams.h"
 
 std::atomic<DWORD> hook_thread_id{0};
 std::atomic<LONG> hook_installed{0};
@@ -38,7 +39,6 @@ namespace {
 // ---- Start-up handover: both threads compare-exchange it out of kHandoverWaiting (acq_rel).
 enum : LONG { kHandoverWaiting = 0, kHandoverReady = 1, kHandoverAbandoned = 2 };
 std::atomic<LONG> hook_handover{kHandoverWaiting};
-void (*volatile before_ready)(void) = NULL;
 
 // ---- Main-thread state.
 HANDLE hook_thread = NULL;  // kept until shutdown, also for a thread that was given up
@@ -54,19 +54,12 @@ uint8_t menu_key_down[kKeyCodes];
 uint8_t modifier_down[kKeyCodes];
 LONG seen_generation = 0;
 
-// In the order they are seeded.
+// Held modifiers keep a fresh press from being swallowed: Shift, Ctrl and Alt in their generic,
+// left and right codes, both Windows keys, and the screen reader's own Insert and Caps Lock. In
+// the order they are seeded.
 const int kModifierKeys[] = {VK_SHIFT,    VK_CONTROL,  VK_MENU,  VK_LSHIFT, VK_RSHIFT,
                              VK_LCONTROL, VK_RCONTROL, VK_LMENU, VK_RMENU,  VK_LWIN,
                              VK_RWIN,     VK_INSERT,   VK_CAPITAL};
-// Index + 1 is the menu_key_code.
-const int kMenuKeys[] = {VK_UP, VK_DOWN, VK_LEFT, VK_RIGHT, VK_RETURN, VK_SPACE, VK_ESCAPE, VK_BACK};
-constexpr int kArrowKeyCodes = 4;  // menu_key_code 1..4 are the arrows, whose repeats are queued
-
-int menu_key_code_of(DWORD vk) {
-    for (int i = 0; i < (int)(sizeof kMenuKeys / sizeof kMenuKeys[0]); i++)
-        if ((DWORD)kMenuKeys[i] == vk) return i + 1;
-    return 0;
-}
 
 bool is_tracked_modifier(DWORD vk) {
     for (int key : kModifierKeys)
@@ -127,7 +120,7 @@ key_verdict judge_key_event(DWORD vk, bool down, bool injected, bool active, boo
     menu_key_down[vk] = 1;
     if (swallowed_down[vk]) {
         // The rest of a swallowed press stays swallowed, so the game never sees half a press.
-        const bool queue = active && code <= kArrowKeyCodes;
+        const bool queue = active && menu_key_of_code(code)->arrow;
         return {true, (uint8_t)(queue ? code : 0), false};
     }
     if (!active || any_modifier_down() || was_down) return pass;
@@ -213,8 +206,7 @@ DWORD WINAPI hook_thread_main(LPVOID ready_event) {
     PeekMessageW(&msg, NULL, WM_USER, WM_USER, PM_NOREMOVE);
     // Every keystroke of the desktop waits for this thread while the hook is installed.
     SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_HIGHEST);
-    void (*delay)(void) = before_ready;
-    if (delay) delay();
+    if (seams.hook_thread_starting) seams.hook_thread_starting();
     LONG waiting = kHandoverWaiting;
     const bool wanted = hook_handover.compare_exchange_strong(waiting, kHandoverReady, std::memory_order_acq_rel);
     if (wanted) SetEvent((HANDLE)ready_event);
@@ -305,8 +297,8 @@ void seed_hook_tables(void) {
     seen_generation = hook_generation.load(std::memory_order_acquire);
     for (int key : kModifierKeys)
         if (read_key_state(key) & 0x8000) modifier_down[key] = 1;
-    for (int key : kMenuKeys)
-        if (read_key_state(key) & 0x8000) menu_key_down[key] = 1;
+    for (const menu_key& key : kMenuKeys)
+        if (read_key_state(key.vk) & 0x8000) menu_key_down[key.vk] = 1;
 }
 
 void reset_hook_state(void) {
@@ -322,7 +314,4 @@ void reset_hook_state(void) {
     hook_install_error = 0;
     presses_let_through = 0;
     hook_handover = kHandoverWaiting;
-    before_ready = NULL;
 }
-
-void set_hook_thread_before_ready(void (*delay)(void)) { before_ready = delay; }

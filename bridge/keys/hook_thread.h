@@ -70,6 +70,3 @@ bool pop_menu_key(menu_key_event* out);
 void seed_hook_tables(void);
 // Tests only: empties the ring and the tables and clears the shared flags.
 void reset_hook_state(void);
-// Tests only: runs on the hook thread right before it reports ready (NULL: nothing), so a test
-// can hold a thread back past the start-up wait.
-void set_hook_thread_before_ready(void (*before_ready)(void));

@@ -8,6 +8,7 @@
 #include "keys/menu_mode.h"
 #include "run/clock.h"
 #include "run/log.h"
+#include "run/seams.h"
 
 int hotkeys_forwarded = 0;
 int hotkeys_ignored = 0;
@@ -32,8 +33,6 @@ const int kHotkeyModifiers[] = {VK_CONTROL, VK_MENU, VK_SHIFT, VK_INSERT, VK_CAP
 // ---- Main-thread state.
 int hotkey_was_down[kHotkeys];
 uint64_t hotkey_accepted_at[kHotkeys];
-// Set by tests before the code under test runs; read on both threads.
-SHORT (*volatile key_state_query)(int vk) = NULL;
 
 void forward_press(int index, uint64_t now) {
     const char* name = hotkey_table[index].name;
@@ -48,7 +47,7 @@ void forward_press(int index, uint64_t now) {
         else
             open_menu_mode("F2");
     }
-    if (menu_open) last_key_activity = now;
+    note_menu_key_activity(now);
     write_command(name, tick_now32());
 }
 
@@ -81,13 +80,6 @@ void poll_hotkeys(void) {
     }
 }
 
-SHORT read_key_state(int vk) {
-    SHORT (*query)(int) = key_state_query;
-    return query ? query(vk) : GetAsyncKeyState(vk);
-}
-
-void set_key_state_query(SHORT (*query)(int vk)) { key_state_query = query; }
-
 void reset_hotkeys(void) {
     for (int i = 0; i < kHotkeys; i++) {
         hotkey_was_down[i] = 0;
@@ -95,5 +87,4 @@ void reset_hotkeys(void) {
     }
     hotkeys_forwarded = 0;
     hotkeys_ignored = 0;
-    key_state_query = NULL;
 }

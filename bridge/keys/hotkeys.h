@@ -12,10 +12,5 @@ extern int hotkeys_ignored;    // accepted presses not written (not in front, or
 // Run once per pass, first among the key and menu steps.
 void poll_hotkeys(void);
 
-// The key state query used here and for seeding the hook's tables; GetAsyncKeyState unless a
-// test installs its own (NULL restores it).
-SHORT read_key_state(int vk);
-void set_key_state_query(SHORT (*query)(int vk));
-
 // Back to the start state (tests only).
 void reset_hotkeys(void);

@@ -5,21 +5,34 @@
 // keyboard is never left captured: the game window away for more than 2 s, no key for 120 s,
 // or the mod not touching menu_state.txt for 5 s.
 //
-//            F2 / mod "1"                  hook_installed: "Armed"
-//   Closed --------------> Arming ---------------------------------> Open
-//     ^                      |  hook failed or 700 ms: "NoHook"       |
-//     |                      v                                       |
-//     |                 Unavailable (final; every opening refused)    |
-//     +--- F2, F4, Escape, Backspace, mod "0"; failsafe: "MenuOff" ---+  (from Arming too)
+//   state                  menu_open  arm_pending  hook_unavailable  menu_closed_at  hook
+//   Closed                     0           0              0                0           none
+//   Closed, hook lingering     0           0              0            the close       installed
+//   Arming                     1           1              0               any          requested
+//   Open                       1           0              0               any          installed
+//   Unavailable                0           0              1           the give-up      none, or a late one
 //
+//                 F2 / mod "1"                   hook_installed: "Armed"
+//   Closed -------------------------> Arming ---------------------------> Open
+//     ^                                 |                                   |
+//     | more than 1500 ms after         | hook failed or 700 ms: "NoHook"   | F2, F4, Escape, Backspace,
+//     | the close: DISARM posted,       v                                   | mod "0"; a failsafe
+//     | "keyboard hook removed"     Unavailable (final: every opening       | also writes "MenuOff"
+//     |                             is refused; a hook installed late is    | (from Arming too)
+//     |                             removed as after a close)               |
+//   Closed, hook lingering <------------------------------------------------+
+//
+// An opening while the hook lingers arms it again at once: "Armed" is written in that same pass.
 // Elapsed times use ticks_since, which counts a clock going backwards as no time at all.
 #include "keys/menu_mode.h"
 #include <string.h>
 #include "game/game_window.h"
 #include "keys/command_file.h"
 #include "keys/hook_thread.h"
+#include "keys/menu_keys.h"
 #include "run/clock.h"
 #include "run/log.h"
+#include "run/settings.h"
 
 std::atomic<LONG> menu_open{0};
 std::atomic<LONG> hook_generation{1};
@@ -42,6 +55,7 @@ constexpr int kMenuKeysLogged = 60;
 constexpr long kStateNumberCap = 100000000;
 
 // ---- Main-thread state.
+wchar_t menu_state_path[kPathCap];
 bool hook_unavailable = false;  // final: hook install failed or timed out
 bool arm_pending = false;
 uint64_t arm_requested_at = 0;
@@ -56,10 +70,6 @@ int menu_keys_logged = 0;
 uint64_t last_pass_at = 0;       // 0 before the loop's first pass
 uint64_t last_stall_ms = 0;      // the last gap between passes longer than kLoopStallMs
 LONG presses_reported = 0;       // presses_let_through as of the last stall line
-
-const char* const kMenuKeyNames[] = {"Up", "Down", "Left", "Right", "Enter", "Space", "Escape", "Backspace"};
-constexpr int kEscapeCode = 7;
-constexpr int kBackspaceCode = 8;
 
 // White space, an optional sign, then digits up to the first non-digit; no digits give 0.
 long read_state_number(const char* text) {
@@ -79,11 +89,6 @@ void post_to_hook_thread(UINT message) {
     if (thread) PostThreadMessageW(thread, message, 0, 0);
 }
 }  // namespace
-
-const char* menu_key_name(int code) {
-    if (code < 1 || code > (int)(sizeof kMenuKeyNames / sizeof kMenuKeyNames[0])) return "";
-    return kMenuKeyNames[code - 1];
-}
 
 void open_menu_mode(const char* reason) {
     const uint64_t t = tick_now();
@@ -114,12 +119,11 @@ void close_menu_mode(const char* reason) {
     log_line("settings menu closed (%s): keys pass to the game again", reason);
 }
 
-void menu_failsafe(const char* reason) {
-    hook_generation.fetch_add(1);
-    close_menu_mode(reason);
-    log_line("FAILSAFE: %s -> menu flag cleared, nothing swallowed any more", reason);
-    write_command("MenuOff", tick_now32());
+void note_menu_key_activity(uint64_t now) {
+    if (menu_open.load()) last_key_activity = now;
 }
+
+void prepare_menu_state(void) { format_wide(menu_state_path, kPathCap, L"%ls\\menu_state.txt", exe_dir); }
 
 void note_loop_pass(uint64_t now) {
     const uint64_t gap = last_pass_at ? ticks_since(now, last_pass_at) : 0;
@@ -134,24 +138,31 @@ void note_loop_pass(uint64_t now) {
     presses_reported = let_through;
 }
 
-void drain_menu_keys(void) {
-    const uint64_t now = tick_now();
+namespace {
+// Closes the mode, makes the hook forget what it swallowed, and tells the mod with "MenuOff".
+void menu_failsafe(const char* reason) {
+    hook_generation.fetch_add(1);
+    close_menu_mode(reason);
+    log_line("FAILSAFE: %s -> menu flag cleared, nothing swallowed any more", reason);
+    write_command("MenuOff", tick_now32());
+}
+
+// Everything queued is written, also keys behind an Escape that closed the mode.
+void drain_menu_keys(uint64_t now) {
     menu_key_event event;
-    // Everything queued is written, also keys behind an Escape that closed the mode.
     while (pop_menu_key(&event)) {
-        const char* name = menu_key_name(event.code);
-        if (!name[0]) continue;
-        write_command(name, event.tick);
+        const menu_key* key = menu_key_of_code(event.code);
+        if (!key) continue;
+        write_command(key->name, event.tick);
         last_key_activity = now;
-        if (menu_keys_logged < kMenuKeysLogged) log_line("menu key %s -> cmd.txt (swallowed)", name);
+        if (menu_keys_logged < kMenuKeysLogged) log_line("menu key %s -> cmd.txt (swallowed)", key->name);
         menu_keys_logged++;
-        if (event.code == kEscapeCode || event.code == kBackspaceCode) close_menu_mode(name);
+        if (key->closes_menu) close_menu_mode(key->name);
     }
 }
 
-void check_hook_arming(void) {
+void check_hook_arming(uint64_t now) {
     if (!arm_pending) return;
-    const uint64_t now = tick_now();
     if (hook_installed.load(std::memory_order_acquire)) {
         arm_pending = false;
         write_command("Armed", tick_now32());
@@ -172,9 +183,8 @@ void check_hook_arming(void) {
     write_command("NoHook", tick_now32());
 }
 
-void remove_idle_hook(void) {
+void remove_idle_hook(uint64_t now) {
     if (menu_open.load()) return;
-    const uint64_t now = tick_now();
     if (!hook_installed.load(std::memory_order_acquire) || hook_thread_id.load() == 0 || menu_closed_at == 0) return;
     if (ticks_since(now, menu_closed_at) <= kHookLingerMs) return;
     post_to_hook_thread(MSG_HOOK_DISARM);
@@ -182,13 +192,13 @@ void remove_idle_hook(void) {
     menu_closed_at = 0;
 }
 
-void poll_menu_state(void) {
-    const uint64_t now = tick_now();
+void poll_menu_state(uint64_t now) {
     if (ticks_since(now, menu_state_polled_at) < kStatePollMs) return;
     menu_state_polled_at = now;
     HANDLE file = CreateFileW(menu_state_path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                               NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
-    // Missing or locked: the 5 s failsafe covers a mod that stays silent.
+    // Not logged: a missing or locked file is the mod's business, and the 5 s failsafe covers a
+    // mod that stays silent; a line per 100 ms would bury the log.
     if (file == INVALID_HANDLE_VALUE) return;
     char text[kStateBytes + 1];
     memset(text, 0, sizeof text);
@@ -217,9 +227,9 @@ void poll_menu_state(void) {
     }
 }
 
-void check_menu_failsafes(void) {
+// In this order; each failsafe clears menu_open, so at most one fires in a pass.
+void check_menu_failsafes(uint64_t now) {
     if (!menu_open.load()) return;
-    const uint64_t now = tick_now();
     if (game_window_in_front()) {
         not_in_front_since = 0;
     } else if (not_in_front_since == 0) {
@@ -233,6 +243,15 @@ void check_menu_failsafes(void) {
         if (ticks_since(now, heard) > kModSilentMs)
             menu_failsafe("the Lua mod does not answer (no menu_state.txt update for 5 s)");
     }
+}
+}  // namespace
+
+void run_menu_steps(uint64_t now) {
+    drain_menu_keys(now);
+    check_hook_arming(now);
+    remove_idle_hook(now);
+    poll_menu_state(now);
+    check_menu_failsafes(now);
 }
 
 void reset_menu_mode(void) {
@@ -250,6 +269,7 @@ void reset_menu_mode(void) {
     menu_state_baseline_seen = false;
     menu_state_changed_at = 0;
     menu_keys_logged = 0;
+    menu_state_path[0] = 0;
     loop_pass_tick = 0;
     last_pass_at = 0;
     last_stall_ms = 0;

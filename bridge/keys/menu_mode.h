@@ -1,8 +1,9 @@
 // Settings-menu mode: while menu_open is set the hook swallows the menu keys with the game in
 // front, and every swallowed key goes to cmd.txt. Owns the main-thread state of the mode (the
-// opening and closing, the confirmation and delayed removal of the hook, menu_state.txt polling
-// and the three failsafes) and drains menu_key_ring. Main thread only; the run calls the five
-// steps every pass while a game is attached, in the order declared below, after poll_hotkeys.
+// opening and closing, the confirmation and delayed removal of the hook, menu_state.txt and its
+// path, the three failsafes, the main loop's pass tick) and drains menu_key_ring. Main thread
+// only: the run calls note_loop_pass and, while a game is attached, run_menu_steps on every pass;
+// the hotkey poller opens, closes and reports key activity.
 #pragma once
 #include <windows.h>
 #include <stdint.h>
@@ -11,31 +12,31 @@
 // Shared with the hook procedure, which only reads them (acquire); whole 32-bit words.
 extern std::atomic<LONG> menu_open;        // written here (and cleared by the run at shutdown)
 extern std::atomic<LONG> hook_generation;  // starts at 1; raised with fetch_add by each failsafe
-extern uint64_t last_key_activity;         // main thread only; the hotkey poller sets it too
-// The 32-bit tick of the main loop's last pass: the main thread stores it (release) at every
-// pass, the hook procedure loads it (acquire) to tell a loop that stands still.
+// The 32-bit tick of the main loop's last pass: stored here (release) at every pass, loaded by
+// the hook procedure (acquire) to tell a loop that stands still.
 extern std::atomic<uint32_t> loop_pass_tick;
 
+// The last opening, forwarded hotkey while open, or menu key written; read by tests.
+extern uint64_t last_key_activity;
+
+// Start-up, with cmd.txt: composes menu_state_path from exe_dir.
+void prepare_menu_state(void);
+
 // reason is only logged. Opening is refused (and logged) without a hook thread or after the
-// hook was found unavailable; closing leaves the hook installed for remove_idle_hook.
+// hook was found unavailable; closing leaves the hook installed for a while, for the rest of
+// presses it swallowed.
 void open_menu_mode(const char* reason);
 void close_menu_mode(const char* reason);
-// Closes the mode, makes the hook forget what it swallowed, and tells the mod with "MenuOff".
-void menu_failsafe(const char* reason);
+// A hotkey was forwarded at now: while the mode is open, that is key activity.
+void note_menu_key_activity(uint64_t now);
 
 // The run, at loop start and then first thing in every pass: publishes now as loop_pass_tick,
 // and after a stall in which the hook let menu keys through, logs how long the loop stood
 // still and how many presses went to the game.
 void note_loop_pass(uint64_t now);
+// The mode's steps of one pass, in this order: forward the swallowed keys, confirm or give up
+// the hook, remove an idle hook, read menu_state.txt, and the failsafes.
+void run_menu_steps(uint64_t now);
 
-void drain_menu_keys(void);
-void check_hook_arming(void);
-void remove_idle_hook(void);
-void poll_menu_state(void);
-void check_menu_failsafes(void);
-
-// Name written to cmd.txt for a menu_key_code; "" for any other code.
-const char* menu_key_name(int code);
-
-// Back to the start state (tests only).
+// Back to the start state (reset_bridge_state).
 void reset_menu_mode(void);

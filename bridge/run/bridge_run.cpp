@@ -26,8 +26,6 @@ constexpr uint64_t kGameSearchMs = 2000;
 constexpr DWORD kHookReadyWaitMs = 2000;
 constexpr DWORD kHookQuitWaitMs = 1500;
 constexpr DWORD kSapiFinishMs = 3000;
-// UTF-8 copies of the paths for the start line.
-constexpr int kPathUtf8Bytes = 780;
 
 HANDLE instance_mutex = NULL;
 uint64_t loop_start = 0;
@@ -63,11 +61,7 @@ void run_main_loop(void) {
         note_loop_pass(now);
         if (game_process) {
             poll_hotkeys();
-            drain_menu_keys();
-            check_hook_arming();
-            remove_idle_hook();
-            poll_menu_state();
-            check_menu_failsafes();
+            run_menu_steps(now);
             tick_startup_announcement(now);
         }
         if (now - last_speech_poll >= kSpeechPollMs) {
@@ -106,6 +100,7 @@ int run_bridge(HANDLE held_mutex) {
     if (requested_pid != 0) attach_game_process(requested_pid, "--pid");
     if (!game_process) find_game_process();
     create_command_file();
+    prepare_menu_state();
     log_line("hotkey polling: F1, F2, F3, F4, F5, F6 and F7 while the game window is in front; commands go to "
              "cmd.txt");
     start_hook_thread(kHookReadyWaitMs);

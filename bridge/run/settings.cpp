@@ -1,9 +1,8 @@
 #include "run/settings.h"
-#include "run/log.h"
+#include "run/text.h"
 #include <wchar.h>
 #include <stdlib.h>
 
-const wchar_t instance_base_name[] = L"Local\\TolvaneSpeech_SingleInstance";
 const wchar_t default_game_exe_name[] = L"Tolvane-Win64-Shipping.exe";
 
 wchar_t exe_dir[kModulePathCap];
@@ -24,15 +23,25 @@ bool say_queued;
 bool check_mode;
 
 namespace {
+// The launcher probes this very name, so a bridge started with --instance is invisible to it.
+const wchar_t instance_base_name[] = L"Local\\TolvaneSpeech_SingleInstance";
+// The ini's Backend word; a longer word is cut and then matches no backend (auto).
+constexpr int kBackendWordCap = 32;
+constexpr int kHangSecondsDefault = 20;
+// A shorter hang time would take a game's loading pause for a hang.
+constexpr int kHangSecondsMin = 8;
+// Started by hand, the bridge waits this long for a game before it gives up.
+constexpr int kGameTimeoutDefault = 600;
+
 void set_defaults(void) {
     backend = kBackendAuto;
     hang_dump_enabled = true;
-    hang_seconds = 20;
+    hang_seconds = kHangSecondsDefault;
     log_path[0] = 0;
     format_wide(instance_name, kInstanceNameCap, L"%ls", instance_base_name);
     format_wide(game_exe_name, kGameExeNameCap, L"%ls", default_game_exe_name);
     requested_pid = 0;
-    game_timeout = 600;
+    game_timeout = kGameTimeoutDefault;
     from_start = false;
     quiet = false;
     say_text = NULL;
@@ -53,11 +62,6 @@ int backend_from_word(const wchar_t* word) {
 }
 }  // namespace
 
-void cut_at_last_backslash(wchar_t* path) {
-    wchar_t* last = wcsrchr(path, L'\\');
-    if (last) *last = 0;
-}
-
 void reset_settings(void) {
     set_defaults();
     speech_file_path[0] = 0;
@@ -77,13 +81,13 @@ void load_settings(void) {
     wchar_t ini[kPathCap];
     format_wide(ini, kPathCap, L"%ls\\TolvaneSpeech.ini", exe_dir);
 
-    wchar_t word[32];
-    GetPrivateProfileStringW(L"Speech", L"Backend", L"auto", word, 32, ini);
+    wchar_t word[kBackendWordCap];
+    GetPrivateProfileStringW(L"Speech", L"Backend", L"auto", word, kBackendWordCap, ini);
     backend = backend_from_word(word);
     hang_dump_enabled = GetPrivateProfileIntW(L"Debug", L"HangDump", 1, ini) != 0;
-    // The value comes back unsigned; a negative number must count as below 9 too.
-    int seconds = (int)GetPrivateProfileIntW(L"Debug", L"HangSeconds", 20, ini);
-    hang_seconds = seconds < 9 ? 8 : seconds;
+    // The value comes back unsigned; a negative number must count as below the floor too.
+    int seconds = (int)GetPrivateProfileIntW(L"Debug", L"HangSeconds", kHangSecondsDefault, ini);
+    hang_seconds = seconds < kHangSecondsMin ? kHangSecondsMin : seconds;
 }
 
 void parse_command_line(int argc, wchar_t** argv) {

@@ -4,16 +4,19 @@
 #pragma once
 #include <windows.h>
 
-// Paths are composed in buffers of this many UTF-16 units, so they are at most 519 long.
+// Paths are composed in buffers of this many UTF-16 units, so they are at most 519 long; a
+// longer composition is cut there.
 constexpr int kPathCap = 520;
-// The module path that exe_dir comes from fits the classic MAX_PATH.
+// The module path that exe_dir comes from, read into the classic MAX_PATH; a longer one is cut.
 constexpr int kModulePathCap = 260;
+// The mutex name: the 34 units of the base name, "_" and an --instance value, at most 95 units
+// in all; a longer value is cut, so two long values that differ only past that name one mutex.
 constexpr int kInstanceNameCap = 96;
+// A file name alone never needs more than MAX_PATH; a longer --game-exe value is cut.
 constexpr int kGameExeNameCap = 260;
 
 enum { kBackendAuto = 0, kBackendNvda = 1, kBackendSapi = 2, kBackendLog = 3 };
 
-extern const wchar_t instance_base_name[];  // L"Local\\TolvaneSpeech_SingleInstance"
 extern const wchar_t default_game_exe_name[];  // L"Tolvane-Win64-Shipping.exe"
 
 extern wchar_t exe_dir[kModulePathCap];  // folder of the executable, no trailing backslash
@@ -34,12 +37,10 @@ extern const wchar_t* say_text;  // NULL: no --say; points into the argument vec
 extern bool say_queued;
 extern bool check_mode;
 
-// Cuts path at its last backslash; a path without one stays whole.
-void cut_at_last_backslash(wchar_t* path);
-
 // Folders, default paths and the ini file. Reads the executable's own path.
 void load_settings(void);
 // Applies the command line over the ini values; argv[0] is the program path and is skipped.
 void parse_command_line(int argc, wchar_t** argv);
-// Puts every setting back to its compiled-in default (tests; the run calls load_settings once).
+// Puts every setting back to its compiled-in default (reset_bridge_state; the run calls
+// load_settings once).
 void reset_settings(void);

@@ -6,6 +6,7 @@
 #include <vector>
 #include "intake/follower.h"
 #include "run/log.h"
+#include "run/seams.h"
 #include "run/settings.h"
 
 typedef std::vector<std::string> lines;
@@ -36,14 +37,8 @@ struct follower_case {
         format_wide(log_path, kPathCap, L"%ls", log_file.c_str());
         open_log(false);
         handed.clear();
-        set_speech_line_sink(capture);
+        seams.speech_line = capture;
         start_speech_follower(from_start_flag);
-    }
-    ~follower_case() {
-        close_log();
-        set_speech_line_sink(NULL);
-        speech_file_path[0] = 0;
-        log_path[0] = 0;
     }
     lines messages() const {
         std::string text = unit_read_file(log_file);
@@ -333,13 +328,13 @@ TEST(growth_by_many_megabytes_read_in_fixed_buffers) {
     c.append("after\n");
     static int zero_pieces, other_lines;
     zero_pieces = other_lines = 0;
-    set_speech_line_sink([](char* line, size_t count) {
+    seams.speech_line = [](char* line, size_t count) {
         bool zeros = count == (size_t)kLineMax && line[0] == 0 && !memcmp(line, line + 1, count - 1);
         if (zeros)
             zero_pieces++;
         else if (std::string(line, count) == "after")
             other_lines++;
-    });
+    };
     PROCESS_MEMORY_COUNTERS before = {}, after = {};
     before.cb = after.cb = sizeof before;
     K32GetProcessMemoryInfo(GetCurrentProcess(), &before, sizeof before);

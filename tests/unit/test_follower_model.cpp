@@ -17,6 +17,7 @@
 #include <vector>
 #include "intake/follower.h"
 #include "run/log.h"
+#include "run/seams.h"
 #include "run/settings.h"
 
 namespace {
@@ -437,7 +438,7 @@ TEST(follower_matches_model_over_random_sequences) {
     log_file = dir + L"\\model.log";
     format_wide(speech_file_path, kPathCap, L"%ls", file_path.c_str());
     format_wide(log_path, kPathCap, L"%ls", log_file.c_str());
-    set_speech_line_sink(capture);
+    seams.speech_line = capture;
     DWORD started = GetTickCount();
     int failures = 0;
     unsigned long long ran = 0;
@@ -451,9 +452,6 @@ TEST(follower_matches_model_over_random_sequences) {
                   "sequence " + std::to_string(i) + " differs; replay with FOLLOWER_MODEL_SEED=" +
                       std::to_string(seed + i) + " FOLLOWER_MODEL_SEQUENCES=1  ||  " + result.why);
     }
-    set_speech_line_sink(NULL);
-    speech_file_path[0] = 0;
-    log_path[0] = 0;
     printf("model: %llu of %llu sequences from seed %llu in %lu ms\n", ran, wanted, seed, GetTickCount() - started);
     fflush(stdout);
 }

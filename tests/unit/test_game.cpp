@@ -7,6 +7,7 @@
 #include "game/game_process.h"
 #include "game/game_window.h"
 #include "run/log.h"
+#include "run/seams.h"
 #include "run/settings.h"
 
 namespace {
@@ -66,15 +67,14 @@ TEST(find_game_window_picks_from_visible_unowned_windows) {
     game_pid = me;
     CHECK(game_window_in_front());
     reset_game_process();
-    set_front_window_query([]() { return true; });
+    seams.game_window_in_front = []() { return true; };
     CHECK(game_window_in_front());
-    set_front_window_query(NULL);
+    seams.game_window_in_front = NULL;
     CHECK(!game_window_in_front());
 }
 
-TEST(attach_rules) {
+TEST(attach_takes_a_running_process_and_logs_a_missing_or_ended_one) {
     unit_begin_log();
-    reset_game_process();
     CHECK_EQ(attach_game_process(4000001, "--pid"), 0);
     CHECK(game_process == NULL);
     CHECK_EQ(game_pid.load(), 0UL);
@@ -104,12 +104,10 @@ TEST(attach_rules) {
     CHECK(log.find("watching game process " + std::to_string(GetCurrentProcessId()) +
                    " (found by name); will exit when it exits\r\n") != std::string::npos);
     CloseHandle(game_process);
-    reset_game_process();
 }
 
 TEST(search_finds_nothing_quietly) {
     unit_begin_log();
-    reset_game_process();
     format_wide(game_exe_name, kGameExeNameCap, L"%ls", L"no-such-game-here.exe");
     CHECK_EQ(find_game_process(), 0);
     // This very program, by its own name: found by name (its folder is not game_dir).
@@ -136,6 +134,4 @@ TEST(search_finds_nothing_quietly) {
     CHECK(log.find("(found by name); will exit") != std::string::npos);
     CHECK(log.find("(found by name and folder); will exit") != std::string::npos);
     CloseHandle(game_process);
-    reset_game_process();
-    format_wide(game_exe_name, kGameExeNameCap, L"%ls", default_game_exe_name);
 }

@@ -9,6 +9,7 @@
 #include "game/game_process.h"
 #include "hang/hang_watchdog.h"
 #include "run/log.h"
+#include "run/seams.h"
 #include "run/settings.h"
 #include "speech/speech.h"
 
@@ -79,10 +80,6 @@ struct hang_case {
     PROCESS_INFORMATION game = {};
 
     hang_case() {
-        reset_settings();
-        reset_speech();
-        reset_hang_watchdog();
-        reset_game_process();
         backend = kBackendLog;
         hang_seconds = 8;
         hung_answer = false;
@@ -103,9 +100,6 @@ struct hang_case {
         unit_fake_clock_install(5000000);
     }
     ~hang_case() {
-        close_log();
-        reset_hang_watchdog();
-        reset_game_process();
         if (window) DestroyWindow(window);
         if (game.hProcess) {
             TerminateProcess(game.hProcess, 0);
@@ -120,11 +114,9 @@ struct hang_case {
     void own_game(const wchar_t* window_class = L"UnrealWindow") {
         game_pid = GetCurrentProcessId();
         window = make_window(window_class);
-        hang_seams s = {};
-        s.is_hung = fake_is_hung;
-        s.write_dump = fake_write_dump;
-        s.get_local_time = fake_local_time;
-        set_hang_seams(&s);
+        seams.is_hung = fake_is_hung;
+        seams.write_dump = fake_write_dump;
+        seams.local_time = fake_local_time;
     }
     static HWND make_window(const wchar_t* window_class) {
         WNDCLASSW wc = {};
@@ -339,9 +331,7 @@ TEST(real_dump_of_the_standin_game_named_by_local_time) {
     hang_case c;
     REQUIRE(GetModuleHandleW(L"dbghelp.dll") == NULL);
     REQUIRE(c.start_standin());
-    hang_seams s = {};
-    s.get_local_time = [](SYSTEMTIME* t) { *t = SYSTEMTIME{2025, 3, 5, 7, 14, 5, 9, 0}; };
-    set_hang_seams(&s);
+    seams.local_time = [](SYSTEMTIME* t) { *t = SYSTEMTIME{2025, 3, 5, 7, 14, 5, 9, 0}; };
     CHECK(write_hang_dump());
     CHECK(GetModuleHandleW(L"dbghelp.dll") == NULL);
     const std::wstring file = c.dump_dir + L"\\hang_2025_03_07_14_05_09.dmp";
@@ -358,10 +348,7 @@ TEST(real_dump_of_the_standin_game_named_by_local_time) {
 TEST(dbghelp_only_from_a_usable_system_folder) {
     hang_case c;
     c.own_game();
-    hang_seams s = {};
-    s.is_hung = fake_is_hung;
-    s.get_system_directory = fake_system_dir;
-    set_hang_seams(&s);
+    seams.system_directory = fake_system_dir;
     // A folder without dbghelp.dll: loading by name alone would have found the system's.
     std::wstring empty = c.dir + L"\\empty";
     CreateDirectoryW(empty.c_str(), NULL);
@@ -395,10 +382,7 @@ TEST(dbghelp_only_from_a_usable_system_folder) {
 TEST(a_blocked_file_name_or_a_missing_process_fail_before_the_dump) {
     hang_case c;
     c.own_game();
-    hang_seams s = {};
-    s.write_dump = fake_write_dump;
-    s.get_local_time = [](SYSTEMTIME* t) { *t = SYSTEMTIME{2025, 3, 5, 7, 14, 5, 9, 0}; };
-    set_hang_seams(&s);
+    seams.local_time = [](SYSTEMTIME* t) { *t = SYSTEMTIME{2025, 3, 5, 7, 14, 5, 9, 0}; };
     const std::wstring file = c.dump_dir + L"\\hang_2025_03_07_14_05_09.dmp";
     CreateDirectoryW(file.c_str(), NULL);
     CHECK(!write_hang_dump());

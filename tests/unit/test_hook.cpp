@@ -7,7 +7,9 @@
 #include "keys/command_file.h"
 #include "keys/hook_thread.h"
 #include "keys/hotkeys.h"
+#include "keys/menu_keys.h"
 #include "keys/menu_mode.h"
+#include "run/seams.h"
 #include "run/clock.h"
 #include "run/log.h"
 
@@ -17,25 +19,17 @@ bool front_query(void) { return front; }
 SHORT held[256];
 SHORT held_query(int vk) { return held[vk & 0xFF]; }
 
-// Menu open, game in front, nothing held, tables freshly armed.
+// Menu open, game in front, nothing held, tables freshly armed; also a second time in a case.
 void begin(void) {
-    reset_menu_mode();
-    reset_hook_state();
+    reset_bridge_state();
     memset(held, 0, sizeof held);
     front = true;
-    set_front_window_query(front_query);
-    set_key_state_query(held_query);
+    seams.game_window_in_front = front_query;
+    seams.key_state = held_query;
     unit_fake_clock_install(1000000);
     note_loop_pass(unit_fake_clock_now());
     seed_hook_tables();
     menu_open = 1;
-}
-
-void end(void) {
-    set_front_window_query(NULL);
-    set_key_state_query(NULL);
-    reset_hook_state();
-    reset_menu_mode();
 }
 
 // Result of the procedure: 1 swallows; anything else passed the event on.
@@ -57,21 +51,20 @@ std::string queued(void) {
     menu_key_event event;
     while (pop_menu_key(&event)) {
         if (!out.empty()) out += " ";
-        out += menu_key_name(event.code);
+        out += menu_key_of_code(event.code)->name;
     }
     return out;
 }
 
-const DWORD kMenuKeys[] = {VK_UP, VK_DOWN, VK_LEFT, VK_RIGHT, VK_RETURN, VK_SPACE, VK_ESCAPE, VK_BACK};
 const DWORD kModifiers[] = {VK_SHIFT, VK_CONTROL, VK_MENU, VK_LSHIFT, VK_RSHIFT, VK_LCONTROL, VK_RCONTROL,
                             VK_LMENU, VK_RMENU,  VK_LWIN,    VK_RWIN,  VK_INSERT, VK_CAPITAL};
 }  // namespace
 
 TEST(fresh_press_in_an_active_menu_is_swallowed_and_queued_with_its_tick) {
     begin();
-    for (DWORD vk : kMenuKeys) {
-        CHECK(down(vk));
-        CHECK(up(vk));
+    for (const menu_key& key : kMenuKeys) {
+        CHECK(down((DWORD)key.vk));
+        CHECK(up((DWORD)key.vk));
     }
     CHECK_EQ(queued(), std::string("Up Down Left Right Enter Space Escape Backspace"));
     // The event carries the 32-bit tick of the moment it was queued.
@@ -83,7 +76,6 @@ TEST(fresh_press_in_an_active_menu_is_swallowed_and_queued_with_its_tick) {
     CHECK_EQ((unsigned long)event.tick, 4242ul);
     CHECK(up(VK_DOWN));
     CHECK_EQ(queued(), std::string(""));
-    end();
 }
 
 TEST(auto_repeat_queues_arrows_again_and_swallows_the_others_silently) {
@@ -107,7 +99,6 @@ TEST(auto_repeat_queues_arrows_again_and_swallows_the_others_silently) {
     CHECK(up(VK_LEFT));
     CHECK(!up(VK_LCONTROL));
     CHECK_EQ(queued(), std::string("Left Left"));
-    end();
 }
 
 TEST(an_inactive_menu_passes_fresh_presses_but_finishes_swallowed_ones) {
@@ -137,7 +128,6 @@ TEST(an_inactive_menu_passes_fresh_presses_but_finishes_swallowed_ones) {
     CHECK(down(VK_ESCAPE));
     CHECK(up(VK_ESCAPE));
     CHECK_EQ(queued(), std::string("Escape"));
-    end();
 }
 
 TEST(modifiers_always_pass_and_hold_off_fresh_presses) {
@@ -167,7 +157,6 @@ TEST(modifiers_always_pass_and_hold_off_fresh_presses) {
     CHECK(!down(VK_LMENU));
     CHECK(!up(VK_LMENU));
     CHECK_EQ(queued(), std::string("Down"));
-    end();
 }
 
 TEST(a_key_already_down_passes_until_it_is_released) {
@@ -196,7 +185,6 @@ TEST(a_key_already_down_passes_until_it_is_released) {
     CHECK(!down(VK_SPACE));
     CHECK(!up(VK_SPACE));
     CHECK_EQ(queued(), std::string("Down"));
-    end();
 }
 
 TEST(injected_events_pass_and_change_no_table) {
@@ -215,7 +203,6 @@ TEST(injected_events_pass_and_change_no_table) {
     CHECK(any_modifier_down());
     CHECK(!up(VK_RSHIFT));
     CHECK_EQ(queued(), std::string("Up Up Enter"));
-    end();
 }
 
 TEST(other_keys_other_messages_and_other_codes_pass_without_trace) {
@@ -237,7 +224,6 @@ TEST(other_keys_other_messages_and_other_codes_pass_without_trace) {
     CHECK(down(VK_UP));
     CHECK(up(VK_UP));
     CHECK_EQ(queued(), std::string("Up"));
-    end();
 }
 
 TEST(a_raised_generation_forgets_swallowed_presses) {
@@ -260,7 +246,6 @@ TEST(a_raised_generation_forgets_swallowed_presses) {
     CHECK(!down('Q'));
     menu_open = 0;
     CHECK(!up(VK_LEFT));
-    end();
 }
 
 TEST(a_generic_modifier_held_at_arming_clears_when_its_key_is_released) {
@@ -280,7 +265,6 @@ TEST(a_generic_modifier_held_at_arming_clears_when_its_key_is_released) {
         CHECK(down(VK_UP));
         CHECK(up(VK_UP));
         CHECK_EQ(queued(), std::string("Up"));
-        end();
 
         // Both sides held: releasing one keeps the modifier held.
         begin();
@@ -292,7 +276,6 @@ TEST(a_generic_modifier_held_at_arming_clears_when_its_key_is_released) {
         CHECK(!up(pair[1]));
         CHECK(down(VK_DOWN));
         CHECK(up(VK_DOWN));
-        end();
 
         // Only the generic code reported at arming: the release of either side clears it.
         begin();
@@ -301,7 +284,6 @@ TEST(a_generic_modifier_held_at_arming_clears_when_its_key_is_released) {
         CHECK(any_modifier_down());
         CHECK(!up(pair[2]));
         CHECK(!any_modifier_down());
-        end();
     }
 }
 
@@ -332,7 +314,6 @@ TEST(a_full_ring_drops_the_event_but_still_swallows_the_key) {
     REQUIRE(pop_menu_key(&event));
     CHECK(push_menu_key(6));
     CHECK(!push_menu_key(7));
-    end();
 }
 
 namespace {
@@ -358,9 +339,8 @@ bool wait_until(const std::atomic<LONG>& flag, LONG value, DWORD ms) {
 }  // namespace
 
 TEST(the_ring_keeps_every_event_in_order_between_two_threads_at_full_speed) {
-    reset_hook_state();
     produced = 0;
-    set_tick_source(numbering_tick);
+    seams.tick = numbering_tick;
     HANDLE producer = CreateThread(NULL, 0, produce, NULL, 0, NULL);
     REQUIRE(producer != NULL);
     int received = 0, wrong = 0;
@@ -383,7 +363,6 @@ TEST(the_ring_keeps_every_event_in_order_between_two_threads_at_full_speed) {
     CHECK_EQ(wrong, 0);
     CHECK_EQ(first_wrong_tick, 0u);
     CHECK(!pop_menu_key(&event));
-    reset_hook_state();
 }
 
 namespace {
@@ -400,15 +379,13 @@ void take_hook_thread(void) {
 }  // namespace
 
 TEST(the_hook_thread_serves_arm_disarm_and_quit) {
-    reset_menu_mode();
-    reset_hook_state();
     unit_begin_log();
     memset(held, 0, sizeof held);
-    set_key_state_query(held_query);
-    set_front_window_query(front_query);
+    seams.key_state = held_query;
+    seams.game_window_in_front = front_query;
     front = true;
     hold_back = NULL;
-    set_hook_thread_before_ready(take_hook_thread);
+    seams.hook_thread_starting = take_hook_thread;
     start_hook_thread(2000);
     REQUIRE(seen_thread != NULL);
     const DWORD id = seen_thread_id;
@@ -449,27 +426,22 @@ TEST(the_hook_thread_serves_arm_disarm_and_quit) {
     CHECK_EQ(hook_thread_id.load(), 0ul);
     CloseHandle(seen_thread);
     seen_thread = NULL;
-    close_log();
-    end();
 }
 
 TEST(a_hook_thread_ready_too_late_never_serves_and_the_menu_refuses_to_open) {
-    reset_menu_mode();
-    reset_hook_state();
-    reset_hotkeys();
     const std::wstring dir = unit_begin_log();
     create_command_file();
     hold_back = CreateEventW(NULL, TRUE, FALSE, NULL);
-    set_hook_thread_before_ready(take_hook_thread);
+    seams.hook_thread_starting = take_hook_thread;
     start_hook_thread(50);
     CHECK_EQ(hook_thread_id.load(), 0ul);
     CHECK_EQ(unit_count(unit_log(), "] hook thread: could not start ("), 1);
     // F2 is still the mod's; the menu stays closed.
     memset(held, 0, sizeof held);
     held[VK_F2] = (SHORT)0x8001;
-    set_key_state_query(held_query);
+    seams.key_state = held_query;
     front = true;
-    set_front_window_query(front_query);
+    seams.game_window_in_front = front_query;
     poll_hotkeys();
     CHECK_EQ(unit_cmd_names(dir + L"\\cmd.txt"), std::string("F2"));
     CHECK_EQ(menu_open.load(), 0L);
@@ -487,9 +459,6 @@ TEST(a_hook_thread_ready_too_late_never_serves_and_the_menu_refuses_to_open) {
     CloseHandle(hold_back);
     seen_thread = NULL;
     hold_back = NULL;
-    close_log();
-    reset_hotkeys();
-    end();
 }
 
 TEST(a_stalled_main_loop_lets_fresh_presses_through) {
@@ -530,6 +499,4 @@ TEST(a_stalled_main_loop_lets_fresh_presses_through) {
     unit_fake_clock_set(pass_at + 4100);
     CHECK(down(VK_UP));
     CHECK(up(VK_UP));
-    close_log();
-    end();
 }

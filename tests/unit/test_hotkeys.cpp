@@ -11,6 +11,7 @@
 #include "keys/menu_mode.h"
 #include "run/clock.h"
 #include "run/log.h"
+#include "run/seams.h"
 #include "run/settings.h"
 
 namespace {
@@ -35,32 +36,20 @@ void release(int vk) { key_down[vk] = false; }
 void tap(int vk) { key_pressed[vk] = true; }
 
 void begin(void) {
-    reset_settings();
-    reset_hotkeys();
-    reset_menu_mode();
-    reset_hook_state();
     dir = unit_begin_log();
     create_command_file();
     memset(key_down, 0, sizeof key_down);
     memset(key_pressed, 0, sizeof key_pressed);
     memset(key_reads, 0, sizeof key_reads);
-    set_key_state_query(keyboard);
+    seams.key_state = keyboard;
     front = true;
-    set_front_window_query(front_query);
+    seams.game_window_in_front = front_query;
     unit_fake_clock_install(5000000);
     MSG msg;
     PeekMessageW(&msg, NULL, WM_USER, WM_USER, PM_NOREMOVE);
     while (PeekMessageW(&msg, NULL, MSG_HOOK_ARM, MSG_HOOK_QUIT, PM_REMOVE)) {
     }
     hook_thread_id = GetCurrentThreadId();
-}
-
-void end(void) {
-    close_log();
-    set_front_window_query(NULL);
-    reset_hotkeys();
-    reset_hook_state();
-    reset_menu_mode();
 }
 
 void poll_after(uint64_t ms) {
@@ -94,7 +83,6 @@ TEST(a_held_key_is_one_press_and_pressing_again_after_300_ms_is_another) {
                         std::to_string((uint32_t)(5000000 + 2040)) + "\n");
     CHECK_EQ(hotkeys_forwarded, 2);
     CHECK_EQ(hotkeys_ignored, 0);
-    end();
 }
 
 TEST(a_press_within_300_ms_of_the_accepted_one_is_dropped_silently) {
@@ -123,7 +111,6 @@ TEST(a_press_within_300_ms_of_the_accepted_one_is_dropped_silently) {
     tap(VK_F5);
     poll_after(100);
     CHECK_EQ(hotkeys_forwarded, 3);
-    end();
 }
 
 TEST(keys_are_taken_in_table_order_and_do_not_debounce_each_other) {
@@ -144,7 +131,6 @@ TEST(keys_are_taken_in_table_order_and_do_not_debounce_each_other) {
     poll_after(400);
     CHECK_EQ(hotkeys_forwarded, 5);
     CHECK_EQ(key_reads[VK_F8] + key_reads['A'], 0);
-    end();
 }
 
 TEST(modifiers_and_the_foreground_decide_between_forwarded_and_ignored) {
@@ -178,7 +164,6 @@ TEST(modifiers_and_the_foreground_decide_between_forwarded_and_ignored) {
     CHECK_EQ(cmd_names(), std::string("F6"));
     CHECK_EQ(hotkeys_ignored, 7);
     CHECK_EQ(hotkeys_forwarded, 1);
-    end();
 }
 
 TEST(only_the_first_20_ignored_presses_are_logged_but_all_counted) {
@@ -190,7 +175,6 @@ TEST(only_the_first_20_ignored_presses_are_logged_but_all_counted) {
     }
     CHECK_EQ(hotkeys_ignored, 25);
     CHECK_EQ(unit_count(log_text(), "key F7 pressed, ignored"), 20);
-    end();
 }
 
 TEST(idle_passes_read_the_seven_keys_and_nothing_else) {
@@ -202,7 +186,6 @@ TEST(idle_passes_read_the_seven_keys_and_nothing_else) {
     CHECK_EQ(other, 0);
     CHECK_EQ(key_reads[VK_F1], 50);
     CHECK_EQ(key_reads[VK_F7], 50);
-    end();
 }
 
 TEST(f2_toggles_the_menu_and_f4_closes_it_before_their_lines_are_written) {
@@ -240,7 +223,6 @@ TEST(f2_toggles_the_menu_and_f4_closes_it_before_their_lines_are_written) {
     CHECK_EQ(menu_open.load(), 0L);
     CHECK_EQ(logged("settings menu closed (F4): keys pass to the game again"), 1);
     CHECK_EQ(cmd_names(), std::string("F2 F1 F2 F1 F4 F2 F4"));
-    end();
 }
 
 TEST(f2_without_a_hook_is_refused_but_still_written) {
@@ -252,5 +234,4 @@ TEST(f2_without_a_hook_is_refused_but_still_written) {
     CHECK_EQ(logged("settings menu opened (F2): no keyboard hook available, keys are not swallowed"), 1);
     CHECK_EQ(cmd_names(), std::string("F2"));
     CHECK_EQ(hotkeys_forwarded, 1);
-    end();
 }

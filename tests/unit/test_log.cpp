@@ -1,20 +1,10 @@
 #include "unit.h"
-#include <string.h>
 #include <wchar.h>
 #include <string>
 #include "run/log.h"
 #include "run/settings.h"
 
 namespace {
-std::string fmt(const char* format, ...) {
-    char buf[256];
-    va_list args;
-    va_start(args, format);
-    int n = format_text(buf, sizeof buf, format, args);
-    va_end(args);
-    return n < 0 ? "<failed>" : std::string(buf);
-}
-
 // Opens a fresh log in a temp folder; returns its path.
 std::wstring fresh_log(bool append, const std::string& old_content = "") {
     std::wstring path = unit_temp_dir() + L"\\TolvaneSpeech.log";
@@ -30,46 +20,7 @@ bool is_prefix(const std::string& line) {
 }
 }  // namespace
 
-TEST(format_text_conversions) {
-    CHECK_EQ(fmt("%d|%ld|%lld", -5, (long)-7, -9000000000LL), std::string("-5|-7|-9000000000"));
-    CHECK_EQ(fmt("%lu|%llu", 4294967295UL, 18446744073709551615ULL), std::string("4294967295|18446744073709551615"));
-    CHECK_EQ(fmt("%02d:%03d|%08lx", 7, 42, 0x80004001UL), std::string("07:042|80004001"));
-    CHECK_EQ(fmt("%s and %s", "a", (const char*)NULL), std::string("a and (null)"));
-    CHECK_EQ(fmt("100%%"), std::string("100%"));
-    CHECK_EQ(fmt("%p", (void*)0x1234), std::string("0000000000001234"));
-    CHECK_EQ(fmt("%03d", -5), std::string("-05"));
-}
-
-TEST(format_text_narrows_wide_text_to_utf8) {
-    CHECK_EQ(fmt("%ls", L"h\u00e9llo \u20ac \U0001F600"), std::string("h\xc3\xa9llo \xe2\x82\xac \xf0\x9f\x98\x80"));
-    const wchar_t unpaired[] = {L'a', 0xD800, L'b', 0};
-    CHECK_EQ(fmt("x %ls", unpaired), std::string("<failed>"));
-    const wchar_t lone_low[] = {0xDC00, 0};
-    CHECK_EQ(fmt("%ls", lone_low), std::string("<failed>"));
-    CHECK_EQ(fmt("%q"), std::string("<failed>"));
-}
-
-TEST(format_text_cuts_and_reports_full_length) {
-    char buf[8];
-    memset(buf, 'z', sizeof buf);
-    va_list none{};
-    int n = format_text(buf, sizeof buf, "0123456789", none);
-    CHECK_EQ(n, 10);
-    CHECK_EQ(std::string(buf), std::string("0123456"));
-}
-
-TEST(format_wide_cuts_at_capacity) {
-    wchar_t buf[6];
-    format_wide(buf, 6, L"%ls\\%ls", L"abc", L"defgh");
-    CHECK_EQ(std::wstring(buf), std::wstring(L"abc\\d"));
-    wchar_t exact[6];
-    format_wide(exact, 6, L"%ls", L"abcdef");
-    CHECK_EQ(std::wstring(exact), std::wstring(L"abcde"));
-    format_wide(exact, 6, L"%d", 12);
-    CHECK_EQ(std::wstring(exact), std::wstring(L"12"));
-}
-
-TEST(log_line_shape) {
+TEST(a_line_is_the_time_prefix_the_message_and_cr_lf) {
     std::wstring path = fresh_log(false);
     log_line("hello %d", 5);
     log_line("%s", "");
@@ -166,17 +117,6 @@ TEST(log_empty_path_goes_beside_the_executable) {
     log_line("beside");
     close_log();
     CHECK(unit_read_file(dir + L"\\TolvaneSpeech.log").find("beside\r\n") != std::string::npos);
-}
-
-TEST(to_utf8_rules) {
-    char out[8];
-    CHECK(to_utf8(L"abc", out, sizeof out));
-    CHECK_EQ(std::string(out), std::string("abc"));
-    CHECK(!to_utf8(L"abcdefghij", out, sizeof out));  // does not fit
-    CHECK_EQ(std::string(out), std::string(""));
-    const wchar_t unpaired[] = {L'a', 0xDFFF, 0};
-    CHECK(!to_utf8(unpaired, out, sizeof out));
-    CHECK_EQ(std::string(out), std::string(""));
 }
 
 TEST(log_keeps_lines_another_process_appended) {

@@ -9,6 +9,7 @@
 #include "keys/command_file.h"
 #include "keys/hook_thread.h"
 #include "keys/menu_mode.h"
+#include "run/seams.h"
 #include "run/clock.h"
 #include "run/log.h"
 #include "run/settings.h"
@@ -30,14 +31,14 @@ std::string posted(void) {
     return out;
 }
 
+// Also a second time in a case.
 void begin(void) {
-    reset_settings();
-    reset_menu_mode();
-    reset_hook_state();
+    reset_bridge_state();
     dir = unit_begin_log();
     create_command_file();
+    prepare_menu_state();
     front = true;
-    set_front_window_query(front_query);
+    seams.game_window_in_front = front_query;
     unit_fake_clock_install(kStart);
     MSG msg;
     PeekMessageW(&msg, NULL, WM_USER, WM_USER, PM_NOREMOVE);
@@ -45,13 +46,8 @@ void begin(void) {
     hook_thread_id = GetCurrentThreadId();
 }
 
-void end(void) {
-    close_log();
-    set_front_window_query(NULL);
-    posted();
-    reset_hook_state();
-    reset_menu_mode();
-}
+// Takes the messages posted to this thread, which stands in for the hook thread.
+void end(void) { posted(); }
 
 std::string cmd(void) { return unit_read_file(dir + L"\\cmd.txt"); }
 // The names in cmd.txt, space-separated.
@@ -64,11 +60,7 @@ void mod_writes(const std::string& text) { unit_write_file(dir + L"\\menu_state.
 // One main-loop pass of the mode's steps, ms after the previous one.
 void pass(uint64_t ms) {
     unit_fake_clock_advance(ms);
-    drain_menu_keys();
-    check_hook_arming();
-    remove_idle_hook();
-    poll_menu_state();
-    check_menu_failsafes();
+    run_menu_steps(unit_fake_clock_now());
 }
 
 // Mode open with the hook confirmed and the mod's baseline taken.
@@ -100,7 +92,7 @@ TEST(opening_posts_the_arming_and_the_confirmation_writes_armed) {
     pass(20);
     CHECK_EQ(cmd(), std::string(""));
     hook_installed = 1;
-    check_hook_arming();
+    pass(0);
     CHECK_EQ(cmd(), "key Armed " + std::to_string(tick_now32()) + "\n");
     CHECK_EQ(logged("keyboard hook installed"), 1);
     pass(20);
@@ -203,7 +195,7 @@ TEST(reopening_while_the_hook_lingers_is_armed_in_the_same_pass) {
     close_menu_mode("Escape");
     pass(1000);
     open_menu_mode("F2");
-    check_hook_arming();
+    pass(0);
     CHECK_EQ(cmd_names(), std::string("Armed Armed"));
     CHECK_EQ(posted(), std::string("ARM"));
     // The close that comes later starts its own 1500 ms.

@@ -7,6 +7,7 @@
 #include "game/game_window.h"
 #include "intake/protocol.h"
 #include "run/log.h"
+#include "run/seams.h"
 #include "run/settings.h"
 #include "speech/speech.h"
 
@@ -19,25 +20,14 @@ bool fake_front(void) { return front_answer; }
 struct protocol_case {
     std::wstring log_file;
     explicit protocol_case(bool game) {
-        reset_protocol();
-        reset_speech();
-        reset_game_process();
         backend = kBackendLog;
         log_file = unit_temp_dir() + L"\\protocol.log";
         format_wide(log_path, kPathCap, L"%ls", log_file.c_str());
         open_log(false);
         unit_fake_clock_install(kStart);
         front_answer = false;
-        set_front_window_query(fake_front);
+        seams.game_window_in_front = fake_front;
         if (game) game_process = GetCurrentProcess();
-    }
-    ~protocol_case() {
-        close_log();
-        set_front_window_query(NULL);
-        reset_game_process();
-        reset_protocol();
-        reset_speech();
-        log_path[0] = 0;
     }
     // Log messages without time stamps, leaving out the route change that the first text causes.
     std::vector<std::string> messages() const {

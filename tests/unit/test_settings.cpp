@@ -5,6 +5,7 @@
 #include <vector>
 #include "run/log.h"
 #include "run/settings.h"
+#include "run/text.h"
 
 namespace {
 // Parses a command line given as its arguments after the program path.
@@ -58,7 +59,7 @@ TEST(option_values_are_taken_whatever_they_look_like) {
     CHECK(from_start && !quiet && !hang_dump_enabled && say_queued);
 }
 
-TEST(pid_values) {
+TEST(a_pid_is_read_as_unsigned_32_bit_decimal_with_its_digits_alone) {
     struct {
         const wchar_t* text;
         unsigned long want;
@@ -71,7 +72,7 @@ TEST(pid_values) {
     }
 }
 
-TEST(game_timeout_values) {
+TEST(game_timeout_is_read_as_signed_32_bit_decimal_and_clamped) {
     struct {
         const wchar_t* text;
         int want;
@@ -98,7 +99,7 @@ TEST(long_paths_are_cut_to_519_units) {
     CHECK_EQ(wcslen(game_exe_name), (size_t)259);
 }
 
-TEST(say_and_check) {
+TEST(check_wins_over_say_and_an_empty_say_text_still_says) {
     parse({L"--say", L"", L"--queue"});
     REQUIRE(say_text != NULL);
     CHECK_EQ(std::wstring(say_text), std::wstring(L""));
@@ -119,7 +120,7 @@ TEST(backend_words) {
     CHECK_EQ(backend, (int)kBackendAuto);
 }
 
-TEST(ini_values) {
+TEST(ini_keys_with_their_defaults_the_8_s_floor_and_the_command_line_on_top) {
     load_with_ini("[Speech]\r\nBackend=SAPI\r\n[Debug]\r\nHangDump=0\r\nHangSeconds=3\r\n");
     CHECK_EQ(backend, (int)kBackendSapi);
     CHECK(!hang_dump_enabled);

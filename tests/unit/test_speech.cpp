@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 #include "run/log.h"
+#include "run/seams.h"
 #include "run/settings.h"
 #include "speech/speech.h"
 
@@ -19,13 +20,13 @@ std::wstring doubles_dir(void) {
     return std::wstring(path) + L"\\..\\doubles";
 }
 
-// A fresh router with its exe_dir, log and voice folder in a new temp folder.
+// A fresh router with its exe_dir, log and voice folder in a new temp folder; also a second one
+// in a case.
 void setup(int which_backend, const char* client = "nvdaControllerClient.dll",
            const wchar_t* client_name = L"nvdaControllerClient.dll") {
     static bool com = SUCCEEDED(CoInitializeEx(NULL, COINIT_APARTMENTTHREADED));
     (void)com;
-    close_log();
-    reset_speech();
+    reset_bridge_state();
     dir = unit_temp_dir();
     format_wide(exe_dir, kModulePathCap, L"%ls", dir.c_str());
     format_wide(log_path, kPathCap, L"%ls\\TolvaneSpeech.log", dir.c_str());

@@ -1,6 +1,6 @@
 #include "unit.h"
-#include "run/clock.h"
 #include "run/log.h"
+#include "run/seams.h"
 #include "run/settings.h"
 #include <stdio.h>
 #include <string.h>
@@ -158,7 +158,7 @@ std::string unit_cmd_names(const std::wstring& path) {
 
 void unit_fake_clock_install(uint64_t start) {
     fake_now = start;
-    set_tick_source(fake_tick);
+    seams.tick = fake_tick;
 }
 void unit_fake_clock_set(uint64_t now) { fake_now = now; }
 void unit_fake_clock_advance(uint64_t ms) { fake_now += ms; }
@@ -171,8 +171,9 @@ int main(int argc, char** argv) {
         if (filter && !strstr(c.name, filter)) continue;
         current_name = c.name;
         current_failed = false;
+        // Every case starts from the bridge as a process starts it.
+        reset_bridge_state();
         c.fn();
-        set_tick_source(NULL);
         if (current_failed) {
             failed++;
         } else {

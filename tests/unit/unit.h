@@ -1,5 +1,7 @@
 // A small test framework for the unit tests, which run as console programs under Wine.
 // TEST(name) registers a case; CHECK and CHECK_EQ record a failure and go on; REQUIRE returns.
+// Before each case every module of the bridge is put back to its start state and the seams
+// (run/seams.h) are cleared, so a case sets up only what it needs.
 // Each case prints "PASS name" or "FAIL name: where: what"; the program ends with
 // "N passed, N failed" and exits 1 when anything failed. An argument runs only the cases whose
 // name contains it.

@@ -1,0 +1,3 @@
+#include "run/seams.h"
+
+bridge_seams seams = {};
