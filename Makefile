@@ -1,11 +1,11 @@
-# make build | test | demo | bench | clean
+# make build | package | test | demo | bench | clean
 # Each target first installs what is missing on a Debian 12 machine (tools/install-deps.sh).
 
 BUILD ?= build
 JOBS  ?= 2
 PY    := python3
 
-.PHONY: all deps build test demo bench clean
+.PHONY: all deps build package test demo bench clean
 
 all: build
 
@@ -21,7 +21,11 @@ build: deps $(BUILD)/CMakeCache.txt
 	@cp $(BUILD)/bin/TolvaneSpeech.exe $(BUILD)/bin/TolvaneLaunch.dll dist/
 	@echo "dist/: TolvaneSpeech.exe TolvaneLaunch.dll"
 
-test: build
+# dist/TolvaneSpeech-<version>.zip; the tests check it, so they need it.
+package: build
+	@cmake --build $(BUILD) --target release_zip -- --no-print-directory
+
+test: package
 	$(PY) tests/run.py --build $(BUILD) $(TESTS)
 
 demo: build

@@ -1,0 +1,106 @@
+"""The release zip that make package leaves in dist/: what it holds, an install made from its
+files alone, and a second build in another folder that must give the same bytes."""
+import hashlib
+import os
+import re
+import shutil
+import subprocess
+import zipfile
+
+from testbed import ROOT, wait_for
+import test_launcher as launcher
+
+ZIPPED = ["TolvaneSpeech.exe", "TolvaneLaunch.dll", "TolvaneSpeech.ini", "README.txt", "SHA256SUMS"]
+
+
+def cache_value(build, name):
+    with open(os.path.join(build, "CMakeCache.txt")) as f:
+        return re.search(r"^%s:\w+=(.*)$" % name, f.read(), re.M).group(1)
+
+
+def release_zip(build):
+    """The version and the zip's path, as the build tree was configured."""
+    version = cache_value(build, "CMAKE_PROJECT_VERSION")
+    return version, os.path.join(cache_value(build, "TOLVANE_DIST_DIR"), "TolvaneSpeech-%s.zip" % version)
+
+
+def resource_script(path):
+    """The PE file's resources as a resource script, with the manifest's quotes undoubled."""
+    return subprocess.run(["x86_64-w64-mingw32-windres", "-i", path, "-O", "rc"], stdout=subprocess.PIPE,
+                          text=True, check=True).stdout.replace('""', '"')
+
+
+def test_zip_holds_the_release(scene):
+    version, path = release_zip(scene.bed.build)
+    with zipfile.ZipFile(path) as zf:
+        assert zf.namelist() == ZIPPED
+        files = {name: zf.read(name) for name in ZIPPED}
+    assert files["SHA256SUMS"].decode("ascii").split("\r\n") == [
+        "%s  %s" % (hashlib.sha256(files[name]).hexdigest(), name) for name in ZIPPED[:4]] + [""]
+
+    readme, ini = files["README.txt"].decode("ascii"), files["TolvaneSpeech.ini"].decode("ascii")
+    assert readme.startswith("Tolvane Speech, version %s\r\n" % version)
+    for text in (readme, ini):
+        assert "\n" not in text.replace("\r\n", "") and not re.search(r"[|\t]|---", text)
+    lines = ini.split("\r\n")
+    keys = [(i, line) for i, line in enumerate(lines) if "=" in line and not line.startswith(";")]
+    assert [line for i, line in keys] == ["Backend=auto", "HangDump=1", "HangSeconds=20"]
+    assert all(lines[i - 1].startswith("; ") for i, line in keys)
+
+    for name, description in (("TolvaneSpeech.exe", "Tolvane Speech"), ("TolvaneLaunch.dll", "Tolvane Speech launcher")):
+        scene.write(name, files[name], "wb")
+        script = resource_script(scene.path(name))
+        assert "FILEVERSION %s, 0" % version.replace(".", ", ") in script
+        values = dict(re.findall(r'VALUE "(\w+)", "([^"]*)"', script))
+        assert values == {"FileDescription": description, "FileVersion": version, "InternalName": name[:-4],
+                          "OriginalFilename": name, "ProductName": "Tolvane Speech", "ProductVersion": version}
+    manifest = resource_script(scene.path("TolvaneSpeech.exe"))
+    assert 'level="asInvoker"' in manifest and ">false</longPathAware>" in manifest
+    assert len(re.findall("<supportedOS ", manifest)) == 4  # Windows 7, 8, 8.1, and 10 and 11
+
+
+def test_installed_from_the_zip_alone(scene):
+    """The zip's files in a fresh install, the game three folders up: the one-shot modes, and
+    the game starting the bridge through the launcher with the shipped ini file beside it."""
+    os.remove(scene.exe)
+    with zipfile.ZipFile(release_zip(scene.bed.build)[1]) as zf:
+        zf.extractall(scene.exe_dir)
+    scene.install_nvda()
+    assert scene.run("--check") == 0
+    assert scene.run("--say", "spoken from the zip") == 0
+    assert scene.spoken_nvda()[-1] == ("speak", "spoken from the zip")
+
+    ini = scene.read("TolvaneSpeech.ini", "rb")
+    scene.write("TolvaneSpeech.ini", ini.replace(b"HangSeconds=20\r\n", b"HangSeconds=45\r\n"), "wb")
+    scene.append_speech("written before the bridge")
+    game = launcher.start_launching_game(scene, scene.win(scene.path("TolvaneLaunch.dll")))
+    launcher.started_pid(scene, game)
+    scene.wait_log(r"^hang watchdog on \(45 s\)$")  # the shipped ini file is read as it is
+    wait_for(lambda: ("speak", "written before the bridge") in scene.spoken_nvda(), 10, "the mod's line")
+    game.command_nowait("exit")
+    scene.wait_log(r"^bye \(1 lines spoken")
+
+
+def test_a_second_build_elsewhere_is_byte_identical(scene):
+    """The product alone, configured and built from a copy of the sources in another folder,
+    then packaged: the same exe, DLL and zip as the build tree and make package made."""
+    build = scene.bed.build
+    version, made = release_zip(build)
+    src = os.path.join(scene.root, "elsewhere", "sources")
+    # Not the checkout's build trees, release folder or history: the sources only.
+    shutil.copytree(ROOT, src, ignore=lambda folder, names: [
+        n for n in names if n in (".git", "dist", "__pycache__") or os.path.exists(os.path.join(folder, n, "CMakeCache.txt"))])
+    other, dist = os.path.join(src, "b"), os.path.join(src, "dist")
+    for args in (["-S", src, "-B", other, "-DCMAKE_TOOLCHAIN_FILE=%s/cmake/mingw-w64-x86_64.cmake" % src,
+                  "-DCMAKE_BUILD_TYPE=" + cache_value(build, "CMAKE_BUILD_TYPE"), "-DTOLVANE_TESTS=OFF",
+                  "-DTOLVANE_DIST_DIR=" + dist],
+                 ["--build", other, "-j", "2", "--target", "release_zip"]):
+        done = subprocess.run(["cmake"] + args, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+        assert done.returncode == 0, done.stdout[-3000:]
+    pairs = [(os.path.join(build, "bin", n), os.path.join(other, "bin", n)) for n in ZIPPED[:2]]
+    pairs.append((made, os.path.join(dist, os.path.basename(made))))
+    differing = [a for a, b in pairs if open(a, "rb").read() != open(b, "rb").read()]
+    assert not differing, "not the same bytes from the other folder: %s" % differing
+
+
+test_a_second_build_elsewhere_is_byte_identical.timeout = 600
