@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Runs the whole suite under Wine: the unit test programs, then the integration tests.
+"""Runs the whole suite: the Lua module's tests, then under Wine the unit test programs and the
+integration tests.
 
 usage: run.py --build DIR [FILTER ...]
 
@@ -44,45 +45,76 @@ def wanted(name, filters):
     return not filters or any(f in name for f in filters)
 
 
+def run_program(args, **kw):
+    """Runs a test program; returns its output, its exit code ("timeout" when it ran too long)
+    and the seconds it took."""
+    start = time.time()
+    try:
+        done = subprocess.run(args, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=UNIT_TIMEOUT, **kw)
+        out, code = done.stdout, done.returncode
+    except subprocess.TimeoutExpired as e:
+        out, code = e.stdout or b"", "timeout"
+    return out.decode("utf-8", "replace"), code, time.time() - start
+
+
+def collect(results, prefix, program, out, code, secs):
+    """Counts a program's "PASS name" and "FAIL name: why" lines; one that ends badly or
+    without its "N passed, N failed" line fails as a whole."""
+    failures = {}
+    seen = 0
+    for line in out.splitlines():
+        if line.startswith("PASS "):
+            seen += 1
+            results.ok(prefix + line[5:], 0)
+        elif line.startswith("FAIL "):
+            name, _, why = line[5:].partition(": ")
+            failures.setdefault(name, []).append(why)
+    for name, whys in failures.items():
+        seen += 1
+        results.fail(prefix + name, 0, "\n".join(whys))
+    summary = [l for l in out.splitlines() if l.endswith(" failed") and " passed, " in l]
+    if code not in (0, 1) or not summary:
+        results.fail(prefix + "(program)", secs, "exit %s after %.1f s; output ends:\n%s"
+                     % (code, secs, "\n".join(out.splitlines()[-15:])))
+    print("     %s: %d cases in %.1f s" % (program, seen, secs), flush=True)
+
+
+def selected(prefix, filters):
+    """Whether a program's cases are wanted, and the one case filter it is given ([] for all)."""
+    if not wanted(prefix, filters) and not any(f.startswith(prefix) for f in filters):
+        return False, []
+    return True, [f[len(prefix):] for f in filters if f.startswith(prefix) and len(f) > len(prefix)][:1]
+
+
 def run_unit(bed, results, filters):
     for exe in sorted(os.listdir(bed.unit)) if os.path.isdir(bed.unit) else []:
         if not exe.endswith(".exe"):
             continue
         prefix = "unit/" + exe[:-4] + ":"
-        if not wanted(prefix, filters) and not any(f.startswith(prefix) for f in filters):
+        chosen, case = selected(prefix, filters)
+        if not chosen:
             continue
-        case_filter = [f[len(prefix):] for f in filters if f.startswith(prefix) and len(f) > len(prefix)]
         tmp = os.path.join(bed.scratch, "unit")
         os.makedirs(tmp, exist_ok=True)
         env = dict(bed.env, UNIT_TMP=testbed.win_path(tmp))
-        start = time.time()
-        try:
-            done = subprocess.run(["wine", os.path.join(bed.unit, exe)] + case_filter[:1], env=env,
-                                  stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=UNIT_TIMEOUT,
-                                  cwd=bed.unit)
-            out = done.stdout.decode("utf-8", "replace")
-            code = done.returncode
-        except subprocess.TimeoutExpired as e:
-            out = (e.stdout or b"").decode("utf-8", "replace")
-            code = "timeout"
-        secs = time.time() - start
-        failures = {}
-        seen = 0
-        for line in out.splitlines():
-            if line.startswith("PASS "):
-                seen += 1
-                results.ok(prefix + line[5:], 0)
-            elif line.startswith("FAIL "):
-                name, _, why = line[5:].partition(": ")
-                failures.setdefault(name, []).append(why)
-        for name, whys in failures.items():
-            seen += 1
-            results.fail(prefix + name, 0, "\n".join(whys))
-        summary = [l for l in out.splitlines() if l.endswith(" failed") and " passed, " in l]
-        if code not in (0, 1) or not summary:
-            results.fail(prefix + "(program)", secs, "exit %s after %.1f s; output ends:\n%s"
-                         % (code, secs, "\n".join(out.splitlines()[-15:])))
-        print("     %s: %d cases in %.1f s" % (exe, seen, secs), flush=True)
+        out, code, secs = run_program(["wine", os.path.join(bed.unit, exe)] + case, env=env, cwd=bed.unit)
+        collect(results, prefix, exe, out, code, secs)
+
+
+def run_lua(bed, results, filters):
+    """The mod's Lua module, tested with Debian's lua5.4 on Linux: no Wine needed."""
+    folder = os.path.join(HERE, "lua")
+    for fname in sorted(os.listdir(folder)):
+        if not (fname.startswith("test_") and fname.endswith(".lua")):
+            continue
+        prefix = "lua/" + fname[:-4] + ":"
+        chosen, case = selected(prefix, filters)
+        if not chosen:
+            continue
+        tmp = os.path.join(bed.scratch, "lua")
+        os.makedirs(tmp, exist_ok=True)
+        out, code, secs = run_program(["lua5.4", os.path.join(folder, fname), tmp] + case)
+        collect(results, prefix, fname, out, code, secs)
 
 
 def load_module(path):
@@ -170,6 +202,7 @@ def main():
     try:
         bed.start()
         if not args.no_unit:
+            run_lua(bed, results, args.filters)
             run_unit(bed, results, args.filters)
         if not args.no_integration:
             run_integration(bed, results, args.filters)
