@@ -45,76 +45,58 @@ def wanted(name, filters):
     return not filters or any(f in name for f in filters)
 
 
-def run_program(args, **kw):
-    """Runs a test program; returns its output, its exit code ("timeout" when it ran too long)
-    and the seconds it took."""
-    start = time.time()
-    try:
-        done = subprocess.run(args, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=UNIT_TIMEOUT, **kw)
-        out, code = done.stdout, done.returncode
-    except subprocess.TimeoutExpired as e:
-        out, code = e.stdout or b"", "timeout"
-    return out.decode("utf-8", "replace"), code, time.time() - start
-
-
-def collect(results, prefix, program, out, code, secs):
-    """Counts a program's "PASS name" and "FAIL name: why" lines; one that ends badly or
-    without its "N passed, N failed" line fails as a whole."""
-    failures = {}
-    seen = 0
-    for line in out.splitlines():
-        if line.startswith("PASS "):
+def run_programs(bed, results, filters, kind, paths, command):
+    """Runs test programs that print "PASS name" and "FAIL name: why" lines and close with
+    "N passed, N failed"; one that ends otherwise fails as a whole. kind heads their names ("unit", "lua");
+    command(path, scratch folder, case filter) gives a run's arguments and subprocess keywords."""
+    for path in paths:
+        program = os.path.basename(path)
+        prefix = "%s/%s:" % (kind, os.path.splitext(program)[0])
+        if not wanted(prefix, filters) and not any(f.startswith(prefix) for f in filters):
+            continue
+        case = [f[len(prefix):] for f in filters if f.startswith(prefix) and len(f) > len(prefix)][:1]
+        tmp = os.path.join(bed.scratch, kind)
+        os.makedirs(tmp, exist_ok=True)
+        args, kw = command(path, tmp, case)
+        start = time.time()
+        try:
+            done = subprocess.run(args, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=UNIT_TIMEOUT, **kw)
+            out, code = done.stdout.decode("utf-8", "replace"), done.returncode
+        except subprocess.TimeoutExpired as e:
+            out, code = (e.stdout or b"").decode("utf-8", "replace"), "timeout"
+        secs = time.time() - start
+        failures = {}
+        seen = 0
+        for line in out.splitlines():
+            if line.startswith("PASS "):
+                seen += 1
+                results.ok(prefix + line[5:], 0)
+            elif line.startswith("FAIL "):
+                name, _, why = line[5:].partition(": ")
+                failures.setdefault(name, []).append(why)
+        for name, whys in failures.items():
             seen += 1
-            results.ok(prefix + line[5:], 0)
-        elif line.startswith("FAIL "):
-            name, _, why = line[5:].partition(": ")
-            failures.setdefault(name, []).append(why)
-    for name, whys in failures.items():
-        seen += 1
-        results.fail(prefix + name, 0, "\n".join(whys))
-    summary = [l for l in out.splitlines() if l.endswith(" failed") and " passed, " in l]
-    if code not in (0, 1) or not summary:
-        results.fail(prefix + "(program)", secs, "exit %s after %.1f s; output ends:\n%s"
-                     % (code, secs, "\n".join(out.splitlines()[-15:])))
-    print("     %s: %d cases in %.1f s" % (program, seen, secs), flush=True)
-
-
-def selected(prefix, filters):
-    """Whether a program's cases are wanted, and the one case filter it is given ([] for all)."""
-    if not wanted(prefix, filters) and not any(f.startswith(prefix) for f in filters):
-        return False, []
-    return True, [f[len(prefix):] for f in filters if f.startswith(prefix) and len(f) > len(prefix)][:1]
+            results.fail(prefix + name, 0, "\n".join(whys))
+        summary = [l for l in out.splitlines() if l.endswith(" failed") and " passed, " in l]
+        if code not in (0, 1) or not summary:
+            results.fail(prefix + "(program)", secs, "exit %s after %.1f s; output ends:\n%s"
+                         % (code, secs, "\n".join(out.splitlines()[-15:])))
+        print("     %s: %d cases in %.1f s" % (program, seen, secs), flush=True)
 
 
 def run_unit(bed, results, filters):
-    for exe in sorted(os.listdir(bed.unit)) if os.path.isdir(bed.unit) else []:
-        if not exe.endswith(".exe"):
-            continue
-        prefix = "unit/" + exe[:-4] + ":"
-        chosen, case = selected(prefix, filters)
-        if not chosen:
-            continue
-        tmp = os.path.join(bed.scratch, "unit")
-        os.makedirs(tmp, exist_ok=True)
-        env = dict(bed.env, UNIT_TMP=testbed.win_path(tmp))
-        out, code, secs = run_program(["wine", os.path.join(bed.unit, exe)] + case, env=env, cwd=bed.unit)
-        collect(results, prefix, exe, out, code, secs)
+    found = sorted(os.listdir(bed.unit)) if os.path.isdir(bed.unit) else []
+    run_programs(bed, results, filters, "unit", [os.path.join(bed.unit, f) for f in found if f.endswith(".exe")],
+                 lambda path, tmp, case: (["wine", path] + case,
+                                          dict(env=dict(bed.env, UNIT_TMP=testbed.win_path(tmp)), cwd=bed.unit)))
 
 
 def run_lua(bed, results, filters):
     """The mod's Lua module, tested with Debian's lua5.4 on Linux: no Wine needed."""
     folder = os.path.join(HERE, "lua")
-    for fname in sorted(os.listdir(folder)):
-        if not (fname.startswith("test_") and fname.endswith(".lua")):
-            continue
-        prefix = "lua/" + fname[:-4] + ":"
-        chosen, case = selected(prefix, filters)
-        if not chosen:
-            continue
-        tmp = os.path.join(bed.scratch, "lua")
-        os.makedirs(tmp, exist_ok=True)
-        out, code, secs = run_program(["lua5.4", os.path.join(folder, fname), tmp] + case)
-        collect(results, prefix, fname, out, code, secs)
+    found = sorted(f for f in os.listdir(folder) if f.startswith("test_") and f.endswith(".lua"))
+    run_programs(bed, results, filters, "lua", [os.path.join(folder, f) for f in found],
+                 lambda path, tmp, case: (["lua5.4", path, tmp] + case, {}))
 
 
 def load_module(path):
