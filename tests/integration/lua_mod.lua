@@ -1,8 +1,6 @@
--- A stand-in for the game's Lua mod, built on mod/tolvane_speech.lua, for the integration
--- tests and the demo. Each line of standard input is a Lua expression, evaluated with `bridge`,
--- alive(seconds) and names() in scope; each is answered by one line: what it returned, or
--- "error: ...".
--- usage: lua5.4 lua_mod.lua MODULE BRIDGE_FOLDER
+-- A stand-in for the game's Lua mod on mod/tolvane_speech.lua, for the integration tests and
+-- the demo: each line of standard input is a Lua expression, with `bridge`, alive(seconds) and
+-- names() in scope, answered by one line. usage: lua5.4 lua_mod.lua MODULE BRIDGE_FOLDER
 
 -- os.clock is CPU time on Linux, where this runs: the module gets the wall clock instead.
 local function uptime()
@@ -14,7 +12,7 @@ end
 
 local env = setmetatable({bridge = dofile(arg[1]).open(arg[2], uptime)}, {__index = _G})
 
--- Keeps the open menu alive for seconds, as a mod's frames would.
+-- The open menu kept alive for seconds, as a mod's frames would.
 function env.alive(seconds)
     local stop = uptime() + seconds
     while uptime() < stop do
@@ -24,7 +22,7 @@ function env.alive(seconds)
     return true
 end
 
--- The names of the commands that came since the last call, separated by spaces.
+-- The names of the commands since the last call.
 function env.names()
     local out = {}
     for _, command in ipairs(env.bridge:commands()) do out[#out + 1] = command.name end
@@ -32,10 +30,7 @@ function env.names()
 end
 
 for line in io.lines() do
-    local chunk, err = load("return " .. line, "=stdin", "t", env)
-    local results = chunk and table.pack(pcall(chunk)) or {false, err, n = 2}
-    local words = {}
-    for i = 2, results.n do words[#words + 1] = tostring(results[i]) end
-    io.write(results[1] and "" or "error: ", table.concat(words, " "), "\n")
+    local ok, result = pcall(assert(load("return " .. line, "=stdin", "t", env)))
+    print(ok and tostring(result) or "error: " .. tostring(result))
     io.stdout:flush()
 end

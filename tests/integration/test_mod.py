@@ -1,8 +1,5 @@
-"""The mod's Lua module against the real bridge: a Lua stand-in mod (lua5.4 on Linux, writing
-the very folder the bridge reads as Z:) speaks, keeps its menu open and reads its commands.
-
-Reusable: LuaMod, the stand-in mod on the module."""
-import json
+"""The mod's Lua module against the real bridge, through a Lua stand-in mod (lua5.4 on Linux,
+writing the very folder that the bridge reads as Z:)."""
 import os
 import subprocess
 import time
@@ -11,17 +8,15 @@ from testbed import ROOT, Process, wait_for
 import test_keys as keys
 
 DRIVER = os.path.join(os.path.dirname(os.path.abspath(__file__)), "lua_mod.lua")
-MODULE = os.path.join(ROOT, "mod", "tolvane_speech.lua")
 
 
 class LuaMod:
-    """call() hands the mod one Lua expression (with `bridge`, alive(seconds) and names() in
-    scope) and returns its answer line; send() and answer() do the same in two steps, for an
-    expression that runs while the test does other things. Ended with the scene."""
+    """call() hands the mod a Lua expression and returns its answer line; send() and answer()
+    split that for one that runs while the test goes on. Ended with the scene."""
 
     def __init__(self, scene):
-        self.popen = subprocess.Popen(["lua5.4", DRIVER, MODULE, scene.exe_dir], stdin=subprocess.PIPE,
-                                      stdout=subprocess.PIPE, text=True)
+        self.popen = subprocess.Popen(["lua5.4", DRIVER, os.path.join(ROOT, "mod", "tolvane_speech.lua"),
+                                       scene.exe_dir], stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
         scene.processes.append(Process(self.popen, "lua mod"))
 
     def send(self, expression):
@@ -35,20 +30,16 @@ class LuaMod:
         self.send(expression)
         return self.answer()
 
-    def say(self, text, how="say"):
-        return self.call("bridge:%s(%s)" % (how, json.dumps(text)))
-
 
 def test_the_lua_module_drives_the_bridge(scene):
     scene.install_nvda()
     mod = LuaMod(scene)
-    assert mod.call("bridge:reset()") == "true"
-    assert mod.call("bridge:menu(true)") == "true"  # the new bridge takes this as its baseline
+    assert mod.call("bridge:reset()") == mod.call("bridge:menu(true)") == "true"  # before the bridge
     game, bridge, _ = keys.start_keys_scene(scene, mod=False, backend="auto")
 
     texts = ["-dash", "#hash", "?3 question", "+plus", "!bang"]
     for i, text in enumerate(texts):
-        assert mod.say(text, ("say", "queue")[i % 2]) == "true"
+        assert mod.call('bridge:%s("%s")' % (("say", "queue")[i % 2], text)) == "true"
     assert mod.call("bridge:stop()") == "true"
     scene.wait_log("^stop$")
     assert [s[1] for s in scene.spoken_nvda() if s[0] == "speak"] == texts

@@ -1,15 +1,12 @@
--- Unit tests of mod/tolvane_speech.lua. usage: lua5.4 test_mod.lua SCRATCH_FOLDER [NAME_PART]
--- Prints "PASS name" or "FAIL name: why" per test and "N passed, N failed" last.
-local root = arg[0]:match("^(.-)[^/]*$") .. "../../"
-local tolvane = dofile(root .. "mod/tolvane_speech.lua")
+-- Tests of mod/tolvane_speech.lua. usage: lua5.4 test_mod.lua SCRATCH_FOLDER [NAME_PART]
+local tolvane = dofile(arg[0]:match("^(.-)[^/]*$") .. "../../mod/tolvane_speech.lua")
 local dir, only = assert(arg[1], "usage: lua5.4 test_mod.lua SCRATCH_FOLDER [NAME_PART]"), arg[2]
 local passed, failed = 0, 0
 
 local function read(name)
     local f = io.open(dir .. "/" .. name, "rb")
-    if not f then return nil end
-    local data = f:read("a")
-    f:close()
+    local data = f and f:read("a")
+    if f then f:close() end
     return data
 end
 
@@ -37,16 +34,12 @@ local function test(name, fn)
     else failed = failed + 1; print("FAIL " .. name .. ": " .. tostring(why):gsub("\n", " ")) end
 end
 
-test("every_text_keeps_its_first_character", function(b)
-    assert(b:say("-stop me not") and b:queue("#no comment") and b:say("?5 no watchdog"))
-    assert(b:queue("+plus") and b:say("!bang") and b:say(42) and b:stop())
-    assert(b:watchdog(5, "Saving failed?") and b:ok())
-    eq(read("speech.txt"), "!-stop me not\n+#no comment\n!?5 no watchdog\n++plus\n!!bang\n!42\n-\n?5 Saving failed?\n#ok\n")
-end)
-
-test("line_breaks_become_one_space_and_empty_texts_write_nothing", function(b)
-    assert(b:say("one\r\ntwo\n\n\rthree\rfour") and b:say("") and b:queue(" \r\n\t") and b:watchdog(9, "\n"))
-    eq(read("speech.txt"), "!one two three four\n")
+test("every_text_keeps_its_first_character_and_stays_one_line", function(b)
+    assert(b:say("-stop me not") and b:queue("#no comment") and b:say("?5 no watchdog") and b:queue("+plus"))
+    assert(b:say("!bang") and b:say(42) and b:stop() and b:watchdog(5, "Saving\r\nfailed?") and b:ok())
+    assert(b:say("one\r\ntwo\n\n\rthree") and b:say("") and b:queue(" \r\n\t") and b:watchdog(9, "\n"))
+    eq(read("speech.txt"), "!-stop me not\n+#no comment\n!?5 no watchdog\n++plus\n!!bang\n!42\n-\n"
+        .. "?5 Saving failed?\n#ok\n!one two three\n")
 end)
 
 test("a_long_text_is_split_between_characters", function(b)
@@ -64,30 +57,23 @@ test("a_long_text_is_split_between_characters", function(b)
 end)
 
 test("wrong_arguments_raise_and_write_nothing", function(b)
-    local calls = {
-        function() b:say(nil) end, function() b:queue({}) end, function() b:say(true) end,
-        function() b:watchdog(0, "x") end, function() b:watchdog(3601, "x") end,
-        function() b:watchdog(1.5, "x") end, function() b:watchdog("5", "x") end,
-        function() b:watchdog(5, nil) end, function() b:menu(1) end, function() b:menu() end,
-        function() tolvane.open(nil) end, function() tolvane.open("") end,
-        function() tolvane.open(dir, 5) end,
-    }
-    for i, call in ipairs(calls) do
-        local ok, why = pcall(call)
-        assert(not ok and why:find("tolvane: "), "call " .. i .. " did not raise")
+    local calls = {{"say"}, {"queue", {}}, {"say", true}, {"watchdog", 0, "x"}, {"watchdog", 3601, "x"},
+                   {"watchdog", 1.5, "x"}, {"watchdog", "5", "x"}, {"watchdog", 5}, {"menu", 1}, {"menu"}}
+    for _, call in ipairs(calls) do
+        local ok, why = pcall(b[call[1]], b, call[2], call[3])
+        assert(not ok and why:find("tolvane: "), call[1] .. " did not raise")
     end
+    for _, args in ipairs({{}, {""}, {dir, 5}}) do assert(not pcall(tolvane.open, args[1], args[2])) end
     eq(read("speech.txt"), nil)
     eq(read("menu_state.txt"), nil)
 end)
 
 test("a_missing_folder_is_an_answer_not_an_error", function()
     local b = tolvane.open(dir .. "/missing")
-    for _, call in ipairs({"reset", "say", "queue", "stop", "ok"}) do
-        local ok, why = b[call](b, "text")
+    for _, call in ipairs({"reset", "say", "queue", "stop", "ok", "menu"}) do
+        local ok, why = b[call](b, call == "menu" or "text")
         assert(ok == nil and why:find("missing"), call)
     end
-    local ok, why = b:menu(true)
-    assert(ok == nil and why:find("missing"))
     eq(#b:commands(), 0)
 end)
 
@@ -115,14 +101,14 @@ test("menu_state_counts_up_and_keep_alive_keeps_its_pace", function()
     local b = tolvane.open(dir, function() return now end)
     assert(b:reset() and b:menu(true))
     eq(read("menu_state.txt"), "menu 1 2\n")
-    local writes = {}
+    local writes = ""
     for step = 1, 40 do -- 4 s in 0.1 s steps
         now = 100 + step / 10
         local before = read("menu_state.txt")
         assert(b:keep_menu_alive())
-        if read("menu_state.txt") ~= before then writes[#writes + 1] = step end
+        if read("menu_state.txt") ~= before then writes = writes .. step .. " " end
     end
-    eq(table.concat(writes, " "), "10 20 30 40")
+    eq(writes, "10 20 30 40 ")
     now = 50 -- a clock that went back
     assert(b:keep_menu_alive())
     eq(read("menu_state.txt"), "menu 1 7\n")
@@ -131,9 +117,7 @@ test("menu_state_counts_up_and_keep_alive_keeps_its_pace", function()
     now = 60
     assert(b:keep_menu_alive())
     eq(read("menu_state.txt"), "menu 1 7\n")
-    -- A reloaded mod goes on counting from the file.
-    local again = tolvane.open(dir)
-    assert(again:menu(false))
+    assert(tolvane.open(dir):menu(false)) -- a reloaded mod counts on from the file
     eq(read("menu_state.txt"), "menu 0 8\n")
 end)
 
