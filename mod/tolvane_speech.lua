@@ -37,8 +37,9 @@ local function join(folder, name)
     return (folder:gsub("[/\\]+$", "")) .. sep .. name
 end
 
--- One open, one write and one close per call: no handle stays open between calls, and the
--- lines of one call reach the file together.
+-- One open, one write and one close per call: no handle stays open on a file the bridge
+-- follows, and a call's lines go out together. The bridge takes a line only once its line feed
+-- is there, so it never reads half of one.
 local function write_file(path, mode, data)
     local file, err = io.open(path, mode)
     if not file then return nil, err end
@@ -147,9 +148,9 @@ local function write_menu(self)
 end
 
 -- Touches no file. clock, for tests or a better timer of the game, returns seconds as a
--- number; the default os.clock is wall-clock time on Windows, where the game runs (its C
--- runtime counts from the start of the process, in milliseconds). os.time would be too coarse
--- for the menu's pace: one second steps.
+-- number. The default os.clock is wall-clock time on Windows, where the game runs (its C
+-- runtime counts milliseconds from the start of the process); elsewhere it is CPU time, so
+-- pass a clock there. os.time would be too coarse for the menu's pace: one-second steps.
 function M.open(folder, clock)
     if type(folder) ~= "string" or folder == "" then
         error("tolvane: open needs the bridge's folder, got " .. tostring(folder), 2)
