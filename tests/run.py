@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Runs the whole suite under Wine: the unit test programs, then the integration tests.
+"""Runs the whole suite: the Lua module's tests, then under Wine the unit test programs and the
+integration tests.
 
 usage: run.py --build DIR [FILTER ...]
 
@@ -44,27 +45,25 @@ def wanted(name, filters):
     return not filters or any(f in name for f in filters)
 
 
-def run_unit(bed, results, filters):
-    for exe in sorted(os.listdir(bed.unit)) if os.path.isdir(bed.unit) else []:
-        if not exe.endswith(".exe"):
-            continue
-        prefix = "unit/" + exe[:-4] + ":"
+def run_programs(bed, results, filters, kind, paths, command):
+    """Runs test programs that print "PASS name" and "FAIL name: why" lines and close with
+    "N passed, N failed"; one that ends otherwise fails as a whole. kind heads their names ("unit", "lua");
+    command(path, scratch folder, case filter) gives a run's arguments and subprocess keywords."""
+    for path in paths:
+        program = os.path.basename(path)
+        prefix = "%s/%s:" % (kind, os.path.splitext(program)[0])
         if not wanted(prefix, filters) and not any(f.startswith(prefix) for f in filters):
             continue
-        case_filter = [f[len(prefix):] for f in filters if f.startswith(prefix) and len(f) > len(prefix)]
-        tmp = os.path.join(bed.scratch, "unit")
+        case = [f[len(prefix):] for f in filters if f.startswith(prefix) and len(f) > len(prefix)][:1]
+        tmp = os.path.join(bed.scratch, kind)
         os.makedirs(tmp, exist_ok=True)
-        env = dict(bed.env, UNIT_TMP=testbed.win_path(tmp))
+        args, kw = command(path, tmp, case)
         start = time.time()
         try:
-            done = subprocess.run(["wine", os.path.join(bed.unit, exe)] + case_filter[:1], env=env,
-                                  stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=UNIT_TIMEOUT,
-                                  cwd=bed.unit)
-            out = done.stdout.decode("utf-8", "replace")
-            code = done.returncode
+            done = subprocess.run(args, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=UNIT_TIMEOUT, **kw)
+            out, code = done.stdout.decode("utf-8", "replace"), done.returncode
         except subprocess.TimeoutExpired as e:
-            out = (e.stdout or b"").decode("utf-8", "replace")
-            code = "timeout"
+            out, code = (e.stdout or b"").decode("utf-8", "replace"), "timeout"
         secs = time.time() - start
         failures = {}
         seen = 0
@@ -82,7 +81,22 @@ def run_unit(bed, results, filters):
         if code not in (0, 1) or not summary:
             results.fail(prefix + "(program)", secs, "exit %s after %.1f s; output ends:\n%s"
                          % (code, secs, "\n".join(out.splitlines()[-15:])))
-        print("     %s: %d cases in %.1f s" % (exe, seen, secs), flush=True)
+        print("     %s: %d cases in %.1f s" % (program, seen, secs), flush=True)
+
+
+def run_unit(bed, results, filters):
+    found = sorted(os.listdir(bed.unit)) if os.path.isdir(bed.unit) else []
+    run_programs(bed, results, filters, "unit", [os.path.join(bed.unit, f) for f in found if f.endswith(".exe")],
+                 lambda path, tmp, case: (["wine", path] + case,
+                                          dict(env=dict(bed.env, UNIT_TMP=testbed.win_path(tmp)), cwd=bed.unit)))
+
+
+def run_lua(bed, results, filters):
+    """The mod's Lua module, tested with Debian's lua5.4 on Linux: no Wine needed."""
+    folder = os.path.join(HERE, "lua")
+    found = sorted(f for f in os.listdir(folder) if f.startswith("test_") and f.endswith(".lua"))
+    run_programs(bed, results, filters, "lua", [os.path.join(folder, f) for f in found],
+                 lambda path, tmp, case: (["lua5.4", path, tmp] + case, {}))
 
 
 def load_module(path):
@@ -170,6 +184,7 @@ def main():
     try:
         bed.start()
         if not args.no_unit:
+            run_lua(bed, results, args.filters)
             run_unit(bed, results, args.filters)
         if not args.no_integration:
             run_integration(bed, results, args.filters)

@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """make demo: the bridge at work under Wine, beside the project's stand-in game, NVDA client and
-SAPI voice, with a scripted mod. Prints what was spoken, what the mod received and the log.
+SAPI voice, with a scripted Lua mod that talks to it through mod/tolvane_speech.lua. Prints what
+was spoken, what the mod received and the log.
 
 usage: demo.py --build DIR [--hang]
 """
@@ -16,6 +17,7 @@ import testbed  # noqa: E402
 import test_hang as hang  # noqa: E402
 import test_keys as keys  # noqa: E402
 import test_launcher as launcher  # noqa: E402
+import test_mod as luamod  # noqa: E402
 
 
 def title(text):
@@ -75,9 +77,10 @@ def resident_run(bed, hang):
     if hang:
         scene.write_ini("[Debug]\r\nHangSeconds=8\r\n")
     dll = launcher.install_launcher(scene)
-    version = "Tolvane Doduzu version 1.0 loaded"
-    print("   mod writes: %s   (before the bridge runs)" % version)
-    scene.append_speech(version)
+    mod = luamod.LuaMod(scene)  # the scripted mod, on mod/tolvane_speech.lua
+    print("   the mod's calls, and what each appends to speech.txt:")
+    mod_calls(scene, mod, ["bridge:reset()", 'bridge:say("Tolvane Doduzu version 1.0 loaded")'])
+    print("   (so far the bridge does not run)")
     game = launcher.start_launching_game(scene, dll, title="Tolvane")
     print("   the stand-in game %s (pid %d) called tolvane_launch; TolvaneLaunch.log says:"
           % (testbed.GAME_EXE, game.pid))
@@ -85,22 +88,17 @@ def resident_run(bed, hang):
     bridge = launcher.watch_exit(scene, launcher.started_pid(scene, game))
     scene.wait_log("^hook thread ready")
 
-    mod = [
-        "Welcome back, captain.",
-        "+The harbour is quiet tonight.",
-        "!Enemy ship on the horizon!",
-        "# a comment the bridge ignores",
-        "?3 Are you still there?",
-        "+This line waits for the watchdog to fire.",
-        "-",
-        "After the stop line, speech goes on.",
-    ]
     time.sleep(1.0)  # the version line waits until the game window has been in front for 700 ms
-    for line in mod:
-        print("   mod writes: %s" % line)
-        scene.append_speech(line)
-        time.sleep(0.4)
-    time.sleep(3.5)  # the watchdog's 3 s pass without "#ok"
+    mod_calls(scene, mod, [
+        'bridge:say("Welcome back, captain.")',
+        'bridge:queue("The harbour is quiet tonight.")',
+        'bridge:say("Enemy ship on the horizon!")',
+        'bridge:queue("-5 gold for the harbour fee")',
+        'bridge:watchdog(3, "Are you still there?")',
+        'bridge:queue("This line waits for the watchdog to fire.")',
+    ])
+    time.sleep(3.5)  # the watchdog's 3 s pass without bridge:ok()
+    mod_calls(scene, mod, ["bridge:stop()", 'bridge:say("After the stop, speech goes on.")'])
 
     pressed = drive_keys(scene, game)
 
@@ -112,11 +110,22 @@ def resident_run(bed, hang):
     print("   the game ended; the bridge %s" % bridge.stdout.read().decode().strip().replace("exit", "exited with code"))
     show("the stand-in NVDA client received", spoken(scene))
     if pressed:
-        show("cmd.txt (what the mod received)", scene.read("cmd.txt").splitlines())
+        show("cmd.txt", scene.read("cmd.txt").splitlines())
+        print("   the mod's bridge:commands() gave: %s" % mod.call("names()").replace(" ", ", "))
     if hang:
         dumps = [f for f in os.listdir(scene.dump_dir) if f.endswith(".dmp")]
         show("hang dumps in %s" % scene.dump_dir, dumps)
     show("TolvaneSpeech.log", scene.log().splitlines())
+    scene.cleanup()
+
+
+def mod_calls(scene, mod, calls):
+    for call in calls:
+        before = len(scene.read("speech.txt", "rb"))
+        answer = mod.call(call)
+        added = scene.read("speech.txt", "rb")[before:].decode("utf-8").splitlines()
+        print("      %-58s %s" % (call, (" | ".join(added) or "(nothing appended)") if answer == "true" else answer))
+        time.sleep(0.4)
 
 
 def drive_keys(scene, game):

@@ -176,9 +176,9 @@ class Mod(threading.Thread):
         self.join(2)
 
 
-def start_keys_scene(scene, mod=True):
+def start_keys_scene(scene, mod=True, backend="log"):
     """The stand-in game in front, the bridge attached to it, and (unless mod is False) a mod."""
-    scene.write_ini("[Speech]\nBackend=log\n")
+    scene.write_ini("[Speech]\nBackend=%s\n" % backend)
     game = scene.start_game("--title", GAME_TITLE)
     helper = Mod(scene) if mod else None
     bridge = scene.start("--pid", str(game.pid))

@@ -1,0 +1,282 @@
+-- tolvane_speech.lua: the mod's side of the three files it shares with TolvaneSpeech.exe,
+-- all in the bridge's exe folder:
+--
+--   speech.txt      mod to bridge   one line per text, appended
+--   menu_state.txt  mod to bridge   "menu 1 N" or "menu 0 N", rewritten whole
+--   cmd.txt         bridge to mod   "key NAME TICK" lines, appended by the bridge
+--
+-- Plain Lua 5.4 using io, os and string only, so a mod can copy it beside its own files and
+-- load it with dofile or require. A file that cannot be written is an answer (nil and a
+-- message), never an error: a mod has to survive a missing folder. A wrong argument is a
+-- programming mistake and raises. No file is held open between calls.
+--
+--   local tolvane = dofile(mod_folder .. "/tolvane_speech.lua")
+--   local bridge = tolvane.open(bridge_folder)
+
+local M = {}
+
+-- The bridge cuts a line after 16384 bytes (prefix included, line feed not), and it reads
+-- each piece as a line of its own.
+local LINE_MAX = 16384
+-- A text too long for one line is cut at a space when one is this close to the limit.
+local SPACE_NEAR = 200
+-- The bridge keeps at most 510 UTF-16 units of a watchdog text and drops a longer "?" line
+-- without a word.
+local WATCHDOG_UNITS = 510
+-- Seconds between rewrites of an open menu's state: at least one second apart, so that a call
+-- every frame costs only a look at the clock, and due after one second, so that a caller who
+-- calls at least once a second rewrites at least every two, well inside the bridge's 5 s.
+local MENU_PACE = 1
+
+local Bridge = {}
+Bridge.__index = Bridge
+
+-- Windows takes either separator; the caller's own is kept.
+local function join(folder, name)
+    local sep = folder:find("\\", 1, true) and "\\" or "/"
+    return (folder:gsub("[/\\]+$", "")) .. sep .. name
+end
+
+-- One open, one write and one close per call: no handle stays open on a file the bridge
+-- follows, and a call's lines go out together. The bridge takes a line only once its line feed
+-- is there, so it never reads half of one.
+local function write_file(path, mode, data)
+    local file, err = io.open(path, mode)
+    if not file then return nil, err end
+    local written, werr = file:write(data)
+    local closed, cerr = file:close()
+    if written and closed then return true end
+    return nil, werr or cerr
+end
+
+-- Lua's own string functions take a number where a text is due; so does this module.
+-- Checked by each public function itself, so the error names the caller's line.
+local function check_text(text)
+    if type(text) == "number" then return tostring(text) end
+    if type(text) ~= "string" then error("tolvane: text must be a string, got " .. type(text), 3) end
+    return text
+end
+
+-- Each run of CR and LF becomes one space: a line feed inside a text would end its line, and
+-- the rest, as a line of its own, would cut the first part off.
+local function one_line(text)
+    return (text:gsub("[\r\n]+", " "))
+end
+
+-- The bridge drops a line that is only blanks after its prefix, so nothing is written for it.
+local function blank(text)
+    return not text:find("[^ \t]")
+end
+
+local function continuation(byte)
+    return byte and byte >= 0x80 and byte < 0xC0
+end
+
+-- Pieces of at most max bytes: cut at a space when one is near the limit (the bridge trims
+-- the blanks at both sides of the cut), else before a byte that starts a UTF-8 character, so
+-- no character is ever split.
+local function pieces(text, max)
+    local out, first = {}, 1
+    while #text - first + 1 > max do
+        local stop = first + max -- the first byte that does not fit
+        local window = stop - SPACE_NEAR
+        local space = text:sub(window, stop):match(".*() ")
+        local cut, next_first
+        if space then
+            cut = window + space - 1
+            next_first = cut + 1
+        else
+            cut = stop
+            -- A character has at most three continuation bytes; more is no UTF-8 anyway.
+            while cut > stop - 3 and continuation(text:byte(cut)) do cut = cut - 1 end
+            next_first = cut
+        end
+        out[#out + 1] = text:sub(first, cut - 1)
+        first = next_first
+    end
+    out[#out + 1] = text:sub(first)
+    return out
+end
+
+-- Every line carries its "!" or "+", so a text is spoken as it is whatever its first character:
+-- "-" would stop all speech, "#" make it a comment, "?" arm the watchdog. A text too long for
+-- one line goes out as several; the first has the caller's flag, the rest are queued behind it.
+local function write_text(self, text, flag)
+    text = one_line(text)
+    if blank(text) then return true end
+    local data = ""
+    for i, piece in ipairs(pieces(text, LINE_MAX - 1)) do
+        data = data .. (i == 1 and flag or "+") .. piece .. "\n"
+    end
+    return write_file(self.speech_path, "ab", data)
+end
+
+-- The longest start of text that fits units UTF-16 units, cut between characters: a
+-- character of four UTF-8 bytes takes two units, any other one.
+local function fit_units(text, units)
+    local used = 0
+    for i = 1, #text do
+        local byte = text:byte(i)
+        if not continuation(byte) then
+            used = used + (byte >= 0xF0 and 2 or 1)
+            if used > units then return text:sub(1, i - 1) end
+        end
+    end
+    return text
+end
+
+-- The last number of menu_state.txt as an earlier load of the mod left it, so that the
+-- counter goes on from there: starting again at 1 could write the very text the bridge saw
+-- last, which it would not take as a change.
+local function last_menu_count(path)
+    local file = io.open(path, "rb")
+    if not file then return 0 end
+    local text = file:read(64) or ""
+    file:close()
+    local digits = text:match("(%d+)%s*$")
+    return digits and #digits <= 15 and tonumber(digits) or 0
+end
+
+-- "menu 1 N" or "menu 0 N", with N one more each time: the bridge acts only on a change of
+-- the text, and any change counts as the mod being alive. The file is rewritten in place (a
+-- rename over it fails on Windows); the bridge ignores the moment it is empty.
+local function write_menu(self)
+    self.menu_count = (self.menu_count or last_menu_count(self.menu_path)) + 1
+    self.menu_written_at = self.clock()
+    local line = string.format("menu %d %d\n", self.menu_open and 1 or 0, self.menu_count)
+    return write_file(self.menu_path, "wb", line)
+end
+
+-- Touches no file. clock, for tests or a better timer of the game, returns seconds as a
+-- number. The default os.clock is wall-clock time on Windows, where the game runs (its C
+-- runtime counts milliseconds from the start of the process); elsewhere it is CPU time, so
+-- pass a clock there. os.time would be too coarse for the menu's pace: one-second steps.
+function M.open(folder, clock)
+    if type(folder) ~= "string" or folder == "" then
+        error("tolvane: open needs the bridge's folder, got " .. tostring(folder), 2)
+    end
+    if clock ~= nil and type(clock) ~= "function" then
+        error("tolvane: clock must be a function, got " .. type(clock), 2)
+    end
+    return setmetatable({
+        speech_path = join(folder, "speech.txt"),
+        menu_path = join(folder, "menu_state.txt"),
+        cmd_path = join(folder, "cmd.txt"),
+        clock = clock or os.clock,
+        menu_open = false,
+        menu_count = nil, -- read from menu_state.txt at the first write
+        menu_written_at = 0,
+        cmd_read = 0, -- bytes of cmd.txt taken so far, complete lines only
+        cmd_last = "", -- the last line taken, with its line feed
+    }, Bridge)
+end
+
+-- Once when the mod starts, before it starts the bridge: an empty speech.txt, so that a bridge
+-- reading it from the start does not speak the last session's lines again, and the menu
+-- written as closed, so that this is the first text a new bridge sees (its baseline) and the
+-- mod's first opening counts at once.
+function Bridge:reset()
+    local ok, err = write_file(self.speech_path, "wb", "")
+    if not ok then return nil, err end
+    self.menu_open = false
+    return write_menu(self)
+end
+
+-- Speak text, cutting off what is being said.
+function Bridge:say(text)
+    return write_text(self, check_text(text), "!")
+end
+
+-- Speak text after what is being said.
+function Bridge:queue(text)
+    return write_text(self, check_text(text), "+")
+end
+
+function Bridge:stop()
+    return write_file(self.speech_path, "ab", "-\n")
+end
+
+-- Speak text unless ok() comes within seconds. A text longer than the bridge keeps is cut to
+-- fit rather than refused: a warning the mod cannot prepare for is better heard in part.
+function Bridge:watchdog(seconds, text)
+    if type(seconds) ~= "number" or seconds % 1 ~= 0 or seconds < 1 or seconds > 3600 then
+        error("tolvane: watchdog seconds must be an integer from 1 to 3600, got " .. tostring(seconds), 2)
+    end
+    text = fit_units(one_line(check_text(text)), WATCHDOG_UNITS)
+    if blank(text) then return true end
+    return write_file(self.speech_path, "ab", string.format("?%d %s\n", seconds, text))
+end
+
+function Bridge:ok()
+    return write_file(self.speech_path, "ab", "#ok\n")
+end
+
+-- True when the mod's settings menu opens, false when it closes.
+function Bridge:menu(open)
+    if type(open) ~= "boolean" then
+        error("tolvane: menu needs true or false, got " .. tostring(open), 2)
+    end
+    self.menu_open = open
+    return write_menu(self)
+end
+
+-- Call often while the menu is open (every frame is fine). The bridge takes a menu whose state
+-- has not changed for 5 s for gone, and a bridge started after the menu opened took that
+-- opening as its baseline: each rewrite keeps the one and announces the other.
+function Bridge:keep_menu_alive()
+    if not self.menu_open then return true end
+    local elapsed = self.clock() - self.menu_written_at
+    -- A clock that went back (another clock, a wrap) makes a rewrite due rather than never.
+    if elapsed >= 0 and elapsed < MENU_PACE then return true end
+    return write_menu(self)
+end
+
+local function read_from(path, offset)
+    local file = io.open(path, "rb")
+    if not file then return nil end
+    file:seek("set", offset)
+    local data = file:read("a") or ""
+    file:close()
+    return data
+end
+
+-- The complete lines of cmd.txt since the last call, in order, as {name = "F1", tick = 12345};
+-- a missing file gives an empty list.
+function Bridge:commands()
+    local list = {}
+    local last = self.cmd_last
+    local data = read_from(self.cmd_path, self.cmd_read - #last)
+    -- Every new bridge empties the file. When it no longer holds the line taken last where it
+    -- was (shorter now, or rewritten past that point already), it is read from the start.
+    if data and data:sub(1, #last) ~= last then
+        self.cmd_read, last = 0, ""
+        data = read_from(self.cmd_path, 0)
+    end
+    if not data then
+        -- Whatever appears later is new.
+        self.cmd_read, self.cmd_last = 0, ""
+        return list
+    end
+    -- Up to the last line feed; a partial last line waits for the next call.
+    local complete = data:sub(#last + 1):match("^.*\n")
+    if not complete then
+        self.cmd_last = last
+        return list
+    end
+    for line in complete:gmatch("([^\n]*)\n") do
+        -- Lines other than "key NAME TICK" are skipped.
+        local name, tick = line:match("^key (%w+) (%d+)$")
+        if name then
+            list[#list + 1] = {name = name, tick = tonumber(tick)}
+            -- The bridge gave the keyboard back (a failsafe, or no hook at all): rewriting
+            -- "menu 1" would take it again, over and over, so the menu counts as closed
+            -- until the mod opens it anew.
+            if name == "MenuOff" or name == "NoHook" then self.menu_open = false end
+        end
+    end
+    self.cmd_read = self.cmd_read + #complete
+    self.cmd_last = complete:match("[^\n]*\n$")
+    return list
+end
+
+return M

@@ -1,0 +1,125 @@
+-- Tests of mod/tolvane_speech.lua. usage: lua5.4 test_mod.lua SCRATCH_FOLDER [NAME_PART]
+local tolvane = dofile(arg[0]:match("^(.-)[^/]*$") .. "../../mod/tolvane_speech.lua")
+local dir, only = assert(arg[1], "usage: lua5.4 test_mod.lua SCRATCH_FOLDER [NAME_PART]"), arg[2]
+local passed, failed = 0, 0
+
+local function read(name)
+    local f = io.open(dir .. "/" .. name, "rb")
+    local data = f and f:read("a")
+    if f then f:close() end
+    return data
+end
+
+local function write(name, data)
+    local f = assert(io.open(dir .. "/" .. name, "wb"))
+    f:write(data)
+    f:close()
+end
+
+local function eq(got, want)
+    if got ~= want then error(string.format("got %q, want %q", tostring(got), tostring(want)), 2) end
+end
+
+local function names(list)
+    local out = ""
+    for _, c in ipairs(list) do out = out .. c.name .. " " end
+    return out
+end
+
+local function test(name, fn)
+    if only and not name:find(only, 1, true) then return end
+    for _, file in ipairs({"speech.txt", "cmd.txt", "menu_state.txt"}) do os.remove(dir .. "/" .. file) end
+    local ok, why = pcall(fn, tolvane.open(dir .. "/"))
+    if ok then passed = passed + 1; print("PASS " .. name)
+    else failed = failed + 1; print("FAIL " .. name .. ": " .. tostring(why):gsub("\n", " ")) end
+end
+
+test("every_text_keeps_its_first_character_and_stays_one_line", function(b)
+    assert(b:say("-stop me not") and b:queue("#no comment") and b:say("?5 no watchdog") and b:queue("+plus"))
+    assert(b:say("!bang") and b:say(42) and b:stop() and b:watchdog(5, "Saving\r\nfailed?") and b:ok())
+    assert(b:say("one\r\ntwo\n\n\rthree") and b:say("") and b:queue(" \r\n\t") and b:watchdog(9, "\n"))
+    eq(read("speech.txt"), "!-stop me not\n+#no comment\n!?5 no watchdog\n++plus\n!!bang\n!42\n-\n"
+        .. "?5 Saving failed?\n#ok\n!one two three\n")
+end)
+
+test("a_long_text_is_split_between_characters", function(b)
+    local text = string.rep("é", 10000) -- 20,000 bytes, no space
+    assert(b:say(text))
+    local first, rest = read("speech.txt"):match("^!([^\n]*)\n%+([^\n]*)\n$")
+    eq(#first, 16382) -- 16383 would split a character
+    eq(first .. rest, text)
+    -- A space near the limit is where it is cut; a watchdog text is cut to 510 UTF-16 units.
+    write("speech.txt", "")
+    assert(b:queue(string.rep("a", 16300) .. " " .. string.rep("b", 200)))
+    assert(b:watchdog(3, string.rep("€", 600)) and b:watchdog(3, string.rep("😀", 300)))
+    eq(read("speech.txt"), "+" .. string.rep("a", 16300) .. "\n+" .. string.rep("b", 200) .. "\n?3 "
+        .. string.rep("€", 510) .. "\n?3 " .. string.rep("😀", 255) .. "\n")
+end)
+
+test("wrong_arguments_raise_and_write_nothing", function(b)
+    local calls = {{"say"}, {"queue", {}}, {"say", true}, {"watchdog", 0, "x"}, {"watchdog", 3601, "x"},
+                   {"watchdog", 1.5, "x"}, {"watchdog", "5", "x"}, {"watchdog", 5}, {"menu", 1}, {"menu"}}
+    for _, call in ipairs(calls) do
+        local ok, why = pcall(b[call[1]], b, call[2], call[3])
+        assert(not ok and why:find("tolvane: "), call[1] .. " did not raise")
+    end
+    for _, args in ipairs({{}, {""}, {dir, 5}}) do assert(not pcall(tolvane.open, args[1], args[2])) end
+    eq(read("speech.txt"), nil)
+    eq(read("menu_state.txt"), nil)
+end)
+
+test("a_missing_folder_is_an_answer_not_an_error", function()
+    local b = tolvane.open(dir .. "/missing")
+    for _, call in ipairs({"reset", "say", "queue", "stop", "ok", "menu"}) do
+        local ok, why = b[call](b, call == "menu" or "text")
+        assert(ok == nil and why:find("missing"), call)
+    end
+    eq(#b:commands(), 0)
+end)
+
+test("commands_take_whole_lines_and_follow_a_new_bridge", function(b)
+    eq(#b:commands(), 0) -- no file yet
+    write("cmd.txt", "key F1 100\nkey F2 2")
+    eq(names(b:commands()), "F1 ")
+    write("cmd.txt", "key F1 100\nkey F2 200\nnoise\nkey Down x\nkey Armed 210\n")
+    local list = b:commands()
+    eq(names(list), "F2 Armed ")
+    eq(list[2].tick, 210)
+    eq(#b:commands(), 0)
+    write("cmd.txt", "key F3 5\n") -- a new bridge emptied it, then wrote
+    eq(names(b:commands()), "F3 ")
+    write("cmd.txt", "key F5 9000000\nkey F6 9000001\n") -- already longer than before
+    eq(names(b:commands()), "F5 F6 ")
+    os.remove(dir .. "/cmd.txt")
+    eq(#b:commands(), 0)
+    write("cmd.txt", "key F7 1\n")
+    eq(names(b:commands()), "F7 ")
+end)
+
+test("menu_state_counts_up_and_keep_alive_keeps_its_pace", function()
+    local now = 100
+    local b = tolvane.open(dir, function() return now end)
+    assert(b:reset() and b:menu(true))
+    eq(read("menu_state.txt"), "menu 1 2\n")
+    local writes = ""
+    for step = 1, 40 do -- 4 s in 0.1 s steps
+        now = 100 + step / 10
+        local before = read("menu_state.txt")
+        assert(b:keep_menu_alive())
+        if read("menu_state.txt") ~= before then writes = writes .. step .. " " end
+    end
+    eq(writes, "10 20 30 40 ")
+    now = 50 -- a clock that went back
+    assert(b:keep_menu_alive())
+    eq(read("menu_state.txt"), "menu 1 7\n")
+    write("cmd.txt", "key MenuOff 1\n") -- the bridge gave the keyboard back: no more "menu 1"
+    b:commands()
+    now = 60
+    assert(b:keep_menu_alive())
+    eq(read("menu_state.txt"), "menu 1 7\n")
+    assert(tolvane.open(dir):menu(false)) -- a reloaded mod counts on from the file
+    eq(read("menu_state.txt"), "menu 0 8\n")
+end)
+
+print(string.format("%d passed, %d failed", passed, failed))
+os.exit(failed == 0 and 0 or 1)
