@@ -9,7 +9,6 @@ import subprocess
 import time
 
 from benchlib import figure, percentile
-from testbed import wait_for
 
 SECONDS = 30
 TICK = os.sysconf("SC_CLK_TCK")

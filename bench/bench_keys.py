@@ -10,14 +10,10 @@ process that gets no input of its own: that cache, not the bridge, sets most of 
 import os
 import re
 import subprocess
-import sys
 import time
 
+import helpers as h
 from benchlib import figure, percentile
-
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "tests",
-                                "integration"))
-import test_keys as keys  # noqa: E402
 
 HOOK_EVENTS = 100000
 HOTKEY_PRESSES = 60
@@ -25,7 +21,7 @@ MENU_PRESSES = 60
 
 
 def hook_cost(bed, scene, game):
-    keys.focus_game(scene, game)
+    h.focus_game(scene, game)
     exe = os.path.join(bed.build, "bench", "bench_keys_hook.exe")
     out = subprocess.run(["wine", exe, str(game.pid), str(HOOK_EVENTS)], env=scene.env, stdout=subprocess.PIPE,
                          stderr=subprocess.DEVNULL, text=True, timeout=120).stdout
@@ -54,7 +50,7 @@ def latency_of(scene, game, key, presses, gap):
     results = []
     try:
         for _ in range(presses):
-            keys.focus_game(scene, game)
+            h.focus_game(scene, game)
             size = os.path.getsize(path)
             start = time.perf_counter()
             typist.stdin.write("key %s\n" % key)
@@ -73,7 +69,7 @@ def latency_of(scene, game, key, presses, gap):
 
 def run(bed, args):
     scene = bed.scene("bench_keys")
-    game, bridge, mod = keys.start_keys_scene(scene)
+    game, bridge, mod = h.start_keys_scene(scene)
     try:
         hook_cost(bed, scene, game)
 
@@ -82,10 +78,10 @@ def run(bed, args):
         figure("F1 press to cmd.txt line, p50 (%d of %d seen)" % (len(f1), HOTKEY_PRESSES), percentile(f1, 50), "ms")
         figure("F1 press to cmd.txt line, p99", percentile(f1, 99), "ms", 40)
 
-        keys.open_menu(scene, game)
+        h.open_menu(scene, game)
         down = latency_of(scene, game, "Down", MENU_PRESSES, 0.1)
         figure("Down (swallowed) to cmd.txt line, p50 (%d of %d seen)" % (len(down), MENU_PRESSES),
                percentile(down, 50), "ms")
         figure("Down (swallowed) to cmd.txt line, p99", percentile(down, 99), "ms", 40)
     finally:
-        keys.finish(scene, game, bridge, mod)
+        h.finish(scene, game, bridge, mod)

@@ -7,7 +7,6 @@ Each bench/bench_*.py has run(bed, args): it measures and prints. Benchmarks rep
 pass or fail, so a figure outside its target is printed with "OVER TARGET" and the run goes on.
 """
 import argparse
-import importlib.util
 import os
 import sys
 import time
@@ -32,9 +31,7 @@ def main():
                 continue
             if args.names and not any(n in fname for n in args.names):
                 continue
-            found = importlib.util.spec_from_file_location(fname[:-3], os.path.join(HERE, fname))
-            module = importlib.util.module_from_spec(found)
-            found.loader.exec_module(module)
+            module = testbed.load_module(os.path.join(HERE, fname))
             print("== %s" % fname[:-3], flush=True)
             start = time.time()
             try:

@@ -10,7 +10,6 @@ An integration test that fails is run once more in a fresh scene; its first fail
 "N passed, N failed"; the exit code is 0 only when nothing failed.
 """
 import argparse
-import importlib.util
 import os
 import signal
 import subprocess
@@ -99,20 +98,12 @@ def run_lua(bed, results, filters):
                  lambda path, tmp, case: (["lua5.4", path, tmp] + case, {}))
 
 
-def load_module(path):
-    found = importlib.util.spec_from_file_location(os.path.basename(path)[:-3], path)
-    module = importlib.util.module_from_spec(found)
-    found.loader.exec_module(module)
-    return module
-
-
 def run_integration(bed, results, filters):
     folder = os.path.join(HERE, "integration")
-    sys.path.insert(0, folder)  # test files may share each other's helpers
     for fname in sorted(os.listdir(folder)):
         if not (fname.startswith("test_") and fname.endswith(".py")):
             continue
-        module = load_module(os.path.join(folder, fname))
+        module = testbed.load_module(os.path.join(folder, fname))
         for attr in sorted(vars(module)):
             fn = getattr(module, attr)
             if not (attr.startswith("test_") and callable(fn)):

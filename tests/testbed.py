@@ -6,19 +6,25 @@ is safe to call twice. A Scene is one test's folder tree laid out like a game in
 bridge three levels below the game's folder) with helpers to run the bridge, the stand-in game
 and the doubles, and to read what they recorded.
 """
+import importlib.util
 import os
 import re
 import shutil
-import signal
 import subprocess
-import sys
-import tempfile
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 GAME_EXE = "Tolvane-Win64-Shipping.exe"
 ALT_GAME_EXE = "Quellmoor-Win64-Shipping.exe"
 SPVOICE_CLSID = "{96749377-3391-11D2-9EE3-00C04F797396}"
+
+
+def load_module(path):
+    """A test or benchmark file as a module, by its path."""
+    found = importlib.util.spec_from_file_location(os.path.splitext(os.path.basename(path))[0], path)
+    module = importlib.util.module_from_spec(found)
+    found.loader.exec_module(module)
+    return module
 
 
 def win_path(path):

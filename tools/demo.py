@@ -12,12 +12,8 @@ import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, "tests"))
-sys.path.insert(0, os.path.join(ROOT, "tests", "integration"))
+import helpers as h  # noqa: E402
 import testbed  # noqa: E402
-import test_hang as hang  # noqa: E402
-import test_keys as keys  # noqa: E402
-import test_launcher as launcher  # noqa: E402
-import test_mod as luamod  # noqa: E402
 
 
 def title(text):
@@ -76,16 +72,16 @@ def resident_run(bed, hang):
     scene.install_nvda()
     if hang:
         scene.write_ini("[Debug]\r\nHangSeconds=8\r\n")
-    dll = launcher.install_launcher(scene)
-    mod = luamod.LuaMod(scene)  # the scripted mod, on mod/tolvane_speech.lua
+    dll = h.install_launcher(scene)
+    mod = h.LuaMod(scene)  # the scripted mod, on mod/tolvane_speech.lua
     print("   the mod's calls, and what each appends to speech.txt:")
     mod_calls(scene, mod, ["bridge:reset()", 'bridge:say("Tolvane Doduzu version 1.0 loaded")'])
     print("   (so far the bridge does not run)")
-    game = launcher.start_launching_game(scene, dll, title="Tolvane")
+    game = h.start_launching_game(scene, dll, title="Tolvane")
     print("   the stand-in game %s (pid %d) called tolvane_launch; TolvaneLaunch.log says:"
           % (testbed.GAME_EXE, game.pid))
-    print("      " + launcher.launch_log(scene).strip())
-    bridge = launcher.watch_exit(scene, launcher.started_pid(scene, game))
+    print("      " + h.launch_log(scene).strip())
+    bridge = h.watch_exit(scene, h.started_pid(scene, game))
     scene.wait_log("^hook thread ready")
 
     time.sleep(1.0)  # the version line waits until the game window has been in front for 700 ms
@@ -131,18 +127,18 @@ def mod_calls(scene, mod, calls):
 def drive_keys(scene, game):
     title("keys: F1, then the settings menu with F2, the arrows and Escape")
     try:
-        keys.focus_game(scene, game, "Tolvane")
+        h.focus_game(scene, game, "Tolvane")
     except AssertionError:
         print("   (the stand-in game could not be brought to the front; keys skipped)")
         return False
-    mod = keys.Mod(scene)  # follows cmd.txt and keeps menu_state.txt alive while its menu is open
+    mod = h.Mod(scene)  # follows cmd.txt and keeps menu_state.txt alive while its menu is open
     mod.start()
     steps = [("F1", "a hotkey: the mod gets it, and so does the game"),
              ("F2", "the settings menu opens; the keyboard hook is armed"),
              ("Down", "swallowed: only the mod gets it"), ("Down", "swallowed"), ("Right", "swallowed"),
              ("Up", "swallowed"), ("Escape", "swallowed, and the menu closes")]
     for name, what in steps:
-        keys.press(scene, game, name, title="Tolvane")
+        h.press(scene, game, name, title="Tolvane")
         print("   pressed %-7s %s" % (name, what))
         time.sleep(0.4)
     try:
@@ -158,13 +154,13 @@ def drive_keys(scene, game):
 
 def hang_scene(scene, game):
     title("hang: the game stops answering")
-    hang.freeze(game)
+    h.freeze(game)
     print("   the game stopped pumping messages; the watchdog announces it and saves a dump")
     try:
-        hang.wait_dump(scene, 1, timeout=120)
+        h.wait_dump(scene, 1, timeout=120)
     except AssertionError as e:
         print("   " + str(e).splitlines()[0])
-    hang.thaw(game)
+    h.thaw(game)
     scene.wait_log("^game window responsive again", timeout=10)
 
 

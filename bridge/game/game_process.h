@@ -16,5 +16,5 @@ int attach_game_process(DWORD pid, const char* how);
 // Searches the process list; returns the result of the one attach it makes, or 0.
 int find_game_process(void);
 
-// Detaches without closing anything (tests only).
+// Detaches without closing anything (reset_bridge_state, and tests that detach).
 void reset_game_process(void);

@@ -12,5 +12,5 @@ void check_game_hang(void);
 // dbghelp.dll from the system folder for the attempt and frees it again.
 bool write_hang_dump(void);
 
-// Back to the start state, with no seams (tests only).
+// Back to the start state (reset_bridge_state).
 void reset_hang_watchdog(void);

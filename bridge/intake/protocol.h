@@ -16,5 +16,5 @@ void tick_startup_announcement(uint64_t now);
 // Called right after each 50 ms poll of speech.txt.
 void check_speech_watchdog(void);
 
-// Back to the start state: nothing held or released, no watchdog (tests only).
+// Back to the start state: nothing held or released, no watchdog (reset_bridge_state).
 void reset_protocol(void);

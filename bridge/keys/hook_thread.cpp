@@ -161,6 +161,34 @@ void disarm_hook(void) {
     }
     hook_installed.store(0, std::memory_order_release);
 }
+// Thread entry; the parameter is the thread's own handle of the ready event, which it closes.
+DWORD WINAPI hook_thread_main(LPVOID ready_event) {
+    MSG msg;
+    // Makes this thread's message queue before anyone posts to it.
+    PeekMessageW(&msg, NULL, WM_USER, WM_USER, PM_NOREMOVE);
+    // Every keystroke of the desktop waits for this thread while the hook is installed.
+    SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_HIGHEST);
+    if (seams.hook_thread_starting) seams.hook_thread_starting();
+    LONG waiting = kHandoverWaiting;
+    const bool wanted = hook_handover.compare_exchange_strong(waiting, kHandoverReady, std::memory_order_acq_rel);
+    if (wanted) SetEvent((HANDLE)ready_event);
+    CloseHandle((HANDLE)ready_event);
+    // Too late: the run went on without a hook thread, and this one must not come to life.
+    if (!wanted) return 0;
+    // 0 (WM_QUIT) and -1 (failure) end the thread as MSG_HOOK_QUIT does.
+    while (GetMessageW(&msg, NULL, 0, 0) > 0) {
+        if (msg.message == MSG_HOOK_ARM) {
+            arm_hook();
+        } else if (msg.message == MSG_HOOK_DISARM) {
+            disarm_hook();
+        } else if (msg.message == MSG_HOOK_QUIT) {
+            break;
+        }
+    }
+    disarm_hook();
+    return 0;
+}
+
 }  // namespace
 
 void start_hook_thread(DWORD wait_ms) {
@@ -198,33 +226,6 @@ void stop_hook_thread(DWORD wait_ms) {
     if (hook_thread) CloseHandle(hook_thread);
     hook_thread = NULL;
     hook_thread_id.store(0, std::memory_order_release);
-}
-
-DWORD WINAPI hook_thread_main(LPVOID ready_event) {
-    MSG msg;
-    // Makes this thread's message queue before anyone posts to it.
-    PeekMessageW(&msg, NULL, WM_USER, WM_USER, PM_NOREMOVE);
-    // Every keystroke of the desktop waits for this thread while the hook is installed.
-    SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_HIGHEST);
-    if (seams.hook_thread_starting) seams.hook_thread_starting();
-    LONG waiting = kHandoverWaiting;
-    const bool wanted = hook_handover.compare_exchange_strong(waiting, kHandoverReady, std::memory_order_acq_rel);
-    if (wanted) SetEvent((HANDLE)ready_event);
-    CloseHandle((HANDLE)ready_event);
-    // Too late: the run went on without a hook thread, and this one must not come to life.
-    if (!wanted) return 0;
-    // 0 (WM_QUIT) and -1 (failure) end the thread as MSG_HOOK_QUIT does.
-    while (GetMessageW(&msg, NULL, 0, 0) > 0) {
-        if (msg.message == MSG_HOOK_ARM) {
-            arm_hook();
-        } else if (msg.message == MSG_HOOK_DISARM) {
-            disarm_hook();
-        } else if (msg.message == MSG_HOOK_QUIT) {
-            break;
-        }
-    }
-    disarm_hook();
-    return 0;
 }
 
 LRESULT CALLBACK keyboard_hook_proc(int code, WPARAM wparam, LPARAM lparam) {

@@ -53,8 +53,6 @@ void start_hook_thread(DWORD wait_ms);
 // Main thread, at shutdown: asks the thread to remove the hook and end, waits up to wait_ms.
 void stop_hook_thread(DWORD wait_ms);
 
-// Thread entry; the parameter is the thread's own handle of the ready event, which it closes.
-DWORD WINAPI hook_thread_main(LPVOID ready_event);
 LRESULT CALLBACK keyboard_hook_proc(int code, WPARAM wparam, LPARAM lparam);
 // Any of the 13 tracked modifiers (Shift, Ctrl, Alt in generic, left and right codes, both
 // Windows keys, Insert, Caps Lock) down as far as the hook knows. Hook thread.
@@ -68,5 +66,5 @@ bool pop_menu_key(menu_key_event* out);
 // What MSG_HOOK_ARM does to the tables before installing: clear all three, take the current
 // generation, seed the modifiers and menu keys from read_key_state. Hook thread (and tests).
 void seed_hook_tables(void);
-// Tests only: empties the ring and the tables and clears the shared flags.
+// Empties the ring and the tables and clears the shared flags (reset_bridge_state).
 void reset_hook_state(void);

@@ -1,8 +1,7 @@
 // Hotkey poller: samples F1 to F7 every pass while a game is attached and forwards each new
 // press to cmd.txt when the game is in front and no modifier is held; F2 toggles and F4 closes
-// settings-menu mode. The keys are only observed, never swallowed. Owns the per-key state, the
-// two counters and the key-state query. Main thread only (the hook thread also reads keys
-// through read_key_state when it seeds its tables).
+// settings-menu mode. The keys are only observed, never swallowed. Owns the hotkey table, the
+// per-key state and the two counters. Main thread only.
 #pragma once
 #include <windows.h>
 
@@ -12,5 +11,5 @@ extern int hotkeys_ignored;    // accepted presses not written (not in front, or
 // Run once per pass, first among the key and menu steps.
 void poll_hotkeys(void);
 
-// Back to the start state (tests only).
+// Back to the start state (reset_bridge_state).
 void reset_hotkeys(void);

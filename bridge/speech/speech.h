@@ -25,5 +25,5 @@ void stop_speech(void);
 // Lets a SAPI voice finish for up to timeout_ms, then releases the voice.
 void finish_speech(DWORD timeout_ms);
 
-// Back to the start state: client unloaded, no voice, route none, count 0 (tests only).
+// Back to the start state: client unloaded, no voice, route none, count 0 (reset_bridge_state).
 void reset_speech(void);

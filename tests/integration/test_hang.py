@@ -2,72 +2,18 @@
 
 Wine reports a window hung about 5 s after its thread stops taking messages, so with
 HangSeconds=8 the first dump comes about 13-15 s after a freeze and the second 30 s after the
-first ended. The helpers at the top also serve the demo's hang scene.
+first ended.
 """
 import os
 import re
 import shutil
 import time
 
+from helpers import (DUMP_NAME, FROZEN, NOT_RESPONDING, SAVED, STILL_FROZEN, dumps, freeze, log_times,
+                     seconds_between, start_watched_game, thaw, wait_dump)
 from testbed import wait_for
 
-NOT_RESPONDING = "game window not responding (IsHungAppWindow)"
-FROZEN = "Game seems frozen. Saving debug info."
-STILL_FROZEN = "Still frozen. Saving more debug info."
-SAVED = "Debug info saved. You can close the game now."
-DUMP_NAME = re.compile(r"^hang_\d{4}_\d\d_\d\d_\d\d_\d\d_\d\d\.dmp$")
-WRITTEN = re.compile(r"^hang dump written: (.*) \((\d+) bytes, (\d+) ms\)$")
-
-
 # ------------------------------------------------------------------------------ helpers
-def start_watched_game(scene, hang_seconds=8, nvda=True):
-    """Stand-in game plus a bridge attached to it by --pid with the watchdog at hang_seconds;
-    returns (game, bridge) once the bridge watches the game's window."""
-    if nvda:
-        scene.install_nvda()
-    scene.write_ini("[Debug]\nHangSeconds=%d\n" % hang_seconds)
-    game = scene.start_game()
-    bridge = scene.start("--pid", str(game.pid))
-    scene.wait_log(r"^hang watchdog: watching game window [0-9A-F]{16} class UnrealWindow$", timeout=20)
-    return game, bridge
-
-
-def freeze(game):
-    """The game stops pumping messages until thaw()."""
-    game.command("hang")
-
-
-def thaw(game):
-    """Any new control content ends the freeze; this one does nothing else."""
-    game.command("resume")
-
-
-def wait_dump(scene, count=1, timeout=40):
-    """Waits for the count-th "hang dump written" line; returns (path, bytes, ms) of that dump."""
-    scene.wait_log(WRITTEN.pattern, timeout=timeout, count=count)
-    m = [WRITTEN.match(l) for l in scene.log_messages() if WRITTEN.match(l)][count - 1]
-    return m.group(1), int(m.group(2)), int(m.group(3))
-
-
-def dumps(folder):
-    return sorted(n for n in os.listdir(folder) if n.endswith(".dmp"))
-
-
-def log_times(scene, pattern, path=None):
-    """Seconds of the day at which the log lines matching pattern were written."""
-    text = scene.read(path or scene.log_path, "rb").decode("utf-8", "replace")
-    out = []
-    for line in text.split("\r\n"):
-        m = re.match(r"^\[(\d\d):(\d\d):(\d\d)\.(\d\d\d)\] (.*)$", line)
-        if m and re.search(pattern, m.group(5)):
-            out.append(int(m.group(1)) * 3600 + int(m.group(2)) * 60 + int(m.group(3)) + int(m.group(4)) / 1000)
-    return out
-
-
-def seconds_between(earlier, later):
-    return (later - earlier) % 86400
-
-
 def nvda_speech(scene):
     """What the NVDA stand-in was told, with the time of each call: [(time, 'cancel'|text)]."""
     out = []

@@ -1,206 +1,15 @@
 """Keys for real under Xvfb: xdotool keystrokes reach the bridge's hook as real, non-injected
 keys. The hotkeys go to cmd.txt and on to the game; in settings-menu mode the menu keys go to
-cmd.txt and never to the game; Escape, a silent mod and another window in front all end the mode.
-
-Reusable helpers: focus_window, focus_game, press, chord, hold, start_keys_scene and Mod, a small
-stand-in for the Lua mod that follows cmd.txt and keeps menu_state.txt alive while its menu is
-open.
+cmd.txt and never to the game; Escape, a silent mod and another window in front all end the mode;
+a frozen bridge and a bridge that ends give the keys back.
 """
 import os
 import re
-import subprocess
-import threading
 import time
 
+from helpers import (GAME_TITLE, VK, Mod, chord, cmd_lines, cmd_names, finish, focus_game, focus_window, game_keys,
+                     hold, log_times, open_menu, press, start_keys_scene, wait_cmd, xdotool)
 from testbed import wait_for
-
-GAME_TITLE = "Stand-in Game"
-# Virtual-key codes as the stand-in game reports them.
-VK = {"F1": 112, "F2": 113, "Up": 38, "Down": 40, "Return": 13, "Escape": 27, "Shift": 16}
-
-
-def xdotool(scene, *args):
-    return subprocess.run(["xdotool"] + [str(a) for a in args], env=dict(os.environ, DISPLAY=scene.env["DISPLAY"]),
-                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, timeout=20)
-
-
-def x_window(scene, title):
-    found = xdotool(scene, "search", "--name", "^%s$" % re.escape(title)).stdout.split()
-    return found[0] if found else None
-
-
-_fronts = [0]
-
-
-def focus_window(scene, game, title, attempts=6):
-    """Brings a stand-in game's window to the front for Wine and gives its X window the keyboard
-    focus. The window asks for the foreground itself (its "front" command): an xdotool focus
-    change alone is lost now and then without a window manager, and is no news to Wine at all
-    when the X focus is already there."""
-    for _ in range(attempts):
-        window = x_window(scene, title)
-        if not window:
-            time.sleep(0.2)
-            continue
-        if xdotool(scene, "getwindowfocus").stdout.strip() != window:
-            xdotool(scene, "windowfocus", "--sync", window)
-        if game.in_front():
-            return
-        _fronts[0] += 1
-        game.command("front %d" % _fronts[0])  # a new text, or the game would not run it again
-        deadline = time.time() + 1.0
-        while time.time() < deadline:
-            if game.in_front():
-                return
-            time.sleep(0.03)
-    raise AssertionError("could not bring %r to the front" % title)
-
-
-def focus_game(scene, game, title=GAME_TITLE):
-    """Keystrokes go to the X focus and on to Wine's foreground: both must be the game's."""
-    window = x_window(scene, title)
-    if window and game.in_front() and xdotool(scene, "getwindowfocus").stdout.strip() == window:
-        return
-    focus_window(scene, game, title)
-
-
-def press(scene, game, *keys, title=GAME_TITLE):
-    """Taps each key (xdotool names, "shift+Up" for a chord) with the game in front."""
-    for key in keys:
-        focus_game(scene, game, title)
-        xdotool(scene, "key", key)
-
-
-def chord(scene, game, modifier, key, title=GAME_TITLE):
-    """Taps key while modifier is held long enough for the bridge's 20 ms polling to see it (an
-    xdotool "shift+F1" lets Shift go within a millisecond or two)."""
-    focus_game(scene, game, title)
-    xdotool(scene, "keydown", modifier)
-    time.sleep(0.1)
-    xdotool(scene, "key", key)
-    time.sleep(0.1)
-    xdotool(scene, "keyup", modifier)
-
-
-def hold(scene, game, key, seconds, title=GAME_TITLE):
-    """Holds a key down long enough for auto-repeat, then lets it go."""
-    focus_game(scene, game, title)
-    xdotool(scene, "keydown", key)
-    time.sleep(seconds)
-    xdotool(scene, "keyup", key)
-
-
-def cmd_lines(scene):
-    return scene.read("cmd.txt").splitlines()
-
-
-def cmd_names(scene):
-    return [line.split()[1] for line in cmd_lines(scene)]
-
-
-def wait_cmd(scene, name, count=1, timeout=5):
-    return wait_for(lambda: cmd_names(scene).count(name) >= count, timeout,
-                    "%d x %s in cmd.txt: %r" % (count, name, cmd_names(scene)))
-
-
-def game_keys(game, kind="keydown"):
-    """Virtual-key codes of the key messages the game's window received."""
-    return [int(e.split()[1]) for e in game.events() if e.split()[0] == kind]
-
-
-def log_time(message_line):
-    """Seconds of the day from a log line's "[hh:mm:ss.mmm] " stamp."""
-    h, m, s = message_line[1:13].split(":")
-    return int(h) * 3600 + int(m) * 60 + float(s)
-
-
-def log_line_time(scene, pattern):
-    rx = re.compile(pattern)
-    for line in scene.log().split("\r\n"):
-        if rx.search(line[15:]):
-            return log_time(line)
-    raise AssertionError("no log line /%s/" % pattern)
-
-
-class Mod(threading.Thread):
-    """Follows cmd.txt as the mod does (F2 toggles its menu; F4, Escape, Backspace, MenuOff and
-    NoHook close it) and writes menu_state.txt: "menu 1 N" every 250 ms while its menu is open,
-    "menu 0 N" once when it closes. Silent while closed, so it never reopens the bridge's mode
-    by accident. set_open() opens or closes the menu from the mod's side."""
-
-    def __init__(self, scene):
-        threading.Thread.__init__(self, daemon=True)
-        self.scene = scene
-        self.open = False
-        self.serial = 0
-        self.seen = 0
-        self.running = True
-        self.lock = threading.Lock()
-        self.write_state()  # the bridge's baseline
-
-    def write_state(self):
-        self.serial += 1
-        tmp = self.scene.path("menu_state.tmp")
-        with open(tmp, "w") as f:
-            f.write("menu %d %d\n" % (1 if self.open else 0, self.serial))
-        os.replace(tmp, self.scene.path("menu_state.txt"))
-
-    def set_open(self, value):
-        with self.lock:
-            self.open = value
-            self.write_state()
-
-    def follow_cmd(self):
-        names = cmd_names(self.scene)
-        for name in names[self.seen:]:
-            if name == "F2":
-                self.open = not self.open
-                self.write_state()
-            elif name in ("F4", "Escape", "Backspace", "MenuOff", "NoHook") and self.open:
-                self.open = False
-                self.write_state()
-        self.seen = len(names)
-
-    def run(self):
-        last = 0
-        while self.running:
-            with self.lock:
-                self.follow_cmd()
-                if self.open and time.time() - last >= 0.25:
-                    self.write_state()
-                    last = time.time()
-            time.sleep(0.03)
-
-    def stop(self):
-        self.running = False
-        self.join(2)
-
-
-def start_keys_scene(scene, mod=True, backend="log"):
-    """The stand-in game in front, the bridge attached to it, and (unless mod is False) a mod."""
-    scene.write_ini("[Speech]\nBackend=%s\n" % backend)
-    game = scene.start_game("--title", GAME_TITLE)
-    helper = Mod(scene) if mod else None
-    bridge = scene.start("--pid", str(game.pid))
-    scene.wait_log("hook thread ready")
-    focus_game(scene, game)
-    if helper:
-        helper.start()
-    return game, bridge, helper
-
-
-def finish(scene, game, bridge, mod):
-    if mod:
-        mod.stop()
-    game.command_nowait("exit")
-    assert bridge.wait(10) == 0
-
-
-def open_menu(scene, game):
-    before = cmd_names(scene).count("Armed")
-    press(scene, game, "F2")
-    wait_cmd(scene, "Armed", before + 1)
-
 
 def test_hotkeys_reach_the_mod_and_the_game(scene):
     game, bridge, mod = start_keys_scene(scene, mod=False)
@@ -251,8 +60,8 @@ def test_settings_menu_swallows_its_keys_and_escape_ends_it(scene):
     wait_cmd(scene, "Escape")
     scene.wait_log(r"^settings menu closed \(Escape\): keys pass to the game again$")
     scene.wait_log("^keyboard hook removed$", timeout=5)
-    lingered = log_line_time(scene, "^keyboard hook removed$") - \
-        log_line_time(scene, r"^settings menu closed \(Escape\)")
+    lingered = log_times(scene, "^keyboard hook removed$")[0] - \
+        log_times(scene, r"^settings menu closed \(Escape\)")[0]
     assert 1.45 <= lingered <= 2.5, lingered
     assert VK["Escape"] not in game_keys(game)
     # Closed: the menu keys are the game's again.

@@ -2,58 +2,11 @@
 and the whole path from there: the bridge it starts speaks what the mod writes, hands keys to the
 mod and ends with the game."""
 import os
-import re
 import shutil
 
+import helpers as h
+from helpers import install_launcher, launch, launch_log, start_launching_game, started_pid, watch_exit
 from testbed import wait_for
-import test_keys as keys
-
-LAUNCHED = r"^started TolvaneSpeech\.exe, pid (\d+) \(game pid (\d+)\)\r\n$"
-
-
-def install_launcher(scene):
-    path = scene.path("TolvaneLaunch.dll")
-    shutil.copy(os.path.join(scene.bed.bin, "TolvaneLaunch.dll"), path)
-    return scene.win(path)
-
-
-def launch_events(game):
-    return [e for e in game.events() if e.startswith("launch")]
-
-
-def launch(game, dll, *words):
-    """Has the game call the export (again); returns the game's "launched ..." event."""
-    before = len(launch_events(game))
-    game.command(" ".join(("launch", dll) + words))
-    wait_for(lambda: len(launch_events(game)) > before, 10, "launch done")
-    return launch_events(game)[-1]
-
-
-def start_launching_game(scene, dll, title=keys.GAME_TITLE):
-    """The stand-in game, which calls the export at its start before it shows its window."""
-    game = scene.start_game("--title", title, "--launch", dll)
-    assert launch_events(game) == ["launched 0"]
-    return game
-
-
-def launch_log(scene):
-    return scene.read("TolvaneLaunch.log", "rb").decode("ascii")
-
-
-def started_pid(scene, game):
-    """The bridge's pid from the launch log, which must name this game."""
-    found = re.match(LAUNCHED, launch_log(scene))
-    assert found, launch_log(scene)
-    assert int(found.group(2)) == game.pid
-    return int(found.group(1))
-
-
-def watch_exit(scene, pid):
-    """A process that holds a handle on pid and prints its exit code when it ends."""
-    waiter = scene.start_tool("wait-process", str(pid), "60000")
-    assert waiter.stdout.readline().strip() == b"waiting"
-    return waiter
-
 
 def test_the_bridge_is_started_hidden_with_the_games_pid(scene):
     dll = install_launcher(scene)
@@ -139,7 +92,7 @@ def test_the_whole_path_from_the_game_to_its_end(scene):
     dll = install_launcher(scene)
     scene.install_nvda()
     scene.append_speech("Tolvane Doduzu version 1.0")  # written before the bridge came
-    mod = keys.Mod(scene)
+    mod = h.Mod(scene)
     game = start_launching_game(scene, dll)
     bridge = watch_exit(scene, started_pid(scene, game))
     scene.wait_log(r"^watching game process %d \(--pid\); will exit when it exits$" % game.pid)
@@ -147,23 +100,23 @@ def test_the_whole_path_from_the_game_to_its_end(scene):
     scene.wait_log("^hook thread ready")
     mod.start()
 
-    keys.focus_game(scene, game)
+    h.focus_game(scene, game)
     wait_for(lambda: ("speak", "Tolvane Doduzu version 1.0") in scene.spoken_nvda(), 10, "the version line")
     scene.append_speech("Welcome back.")
     scene.append_speech("+The harbour is quiet.")
     wait_for(lambda: ("speak", "The harbour is quiet.") in scene.spoken_nvda(), 10, "the mod's lines")
     assert scene.spoken_nvda()[-3:] == [("cancel",), ("speak", "Welcome back."), ("speak", "The harbour is quiet.")]
 
-    keys.press(scene, game, "F1")
-    keys.wait_cmd(scene, "F1")
-    keys.open_menu(scene, game)
-    keys.press(scene, game, "Down", "Up")
-    keys.wait_cmd(scene, "Up")
-    keys.press(scene, game, "Escape")
-    keys.wait_cmd(scene, "Escape")
-    assert keys.cmd_names(scene) == ["F1", "F2", "Armed", "Down", "Up", "Escape"]
-    assert keys.VK["F1"] in keys.game_keys(game)
-    assert keys.VK["Down"] not in keys.game_keys(game) and keys.VK["Up"] not in keys.game_keys(game)
+    h.press(scene, game, "F1")
+    h.wait_cmd(scene, "F1")
+    h.open_menu(scene, game)
+    h.press(scene, game, "Down", "Up")
+    h.wait_cmd(scene, "Up")
+    h.press(scene, game, "Escape")
+    h.wait_cmd(scene, "Escape")
+    assert h.cmd_names(scene) == ["F1", "F2", "Armed", "Down", "Up", "Escape"]
+    assert h.VK["F1"] in h.game_keys(game)
+    assert h.VK["Down"] not in h.game_keys(game) and h.VK["Up"] not in h.game_keys(game)
     mod.stop()
 
     game.command_nowait("exit")

@@ -7,8 +7,8 @@ import shutil
 import subprocess
 import zipfile
 
+import helpers as h
 from testbed import ROOT, wait_for
-import test_launcher as launcher
 
 ZIPPED = ["TolvaneSpeech.exe", "TolvaneLaunch.dll", "TolvaneSpeech.ini", "README.txt", "SHA256SUMS"]
 
@@ -73,8 +73,8 @@ def test_installed_from_the_zip_alone(scene):
     ini = scene.read("TolvaneSpeech.ini", "rb")
     scene.write("TolvaneSpeech.ini", ini.replace(b"HangSeconds=20\r\n", b"HangSeconds=45\r\n"), "wb")
     scene.append_speech("written before the bridge")
-    game = launcher.start_launching_game(scene, scene.win(scene.path("TolvaneLaunch.dll")))
-    launcher.started_pid(scene, game)
+    game = h.start_launching_game(scene, scene.win(scene.path("TolvaneLaunch.dll")))
+    h.started_pid(scene, game)
     scene.wait_log(r"^hang watchdog on \(45 s\)$")  # the shipped ini file is read as it is
     wait_for(lambda: ("speak", "written before the bridge") in scene.spoken_nvda(), 10, "the mod's line")
     game.command_nowait("exit")
