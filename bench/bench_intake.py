@@ -1,20 +1,25 @@
-"""Speech intake figures: line latency to the stand-in NVDA client, a 10,000-line burst, the poll's
-cost on a 1 KiB and a 1 GiB speech.txt (bench_intake_poll.exe), and the model-checked follower
-run with many more sequences than the unit suite uses.
+"""Speech intake figures: write-to-speakText latency of lines that a Windows process appends as
+the mod does, for the bridge and for a build of the same sources without the speech file watch
+(the 50 ms poll alone); a 10,000-line burst; the poll's cost on a 1 KiB and a 1 GiB speech.txt
+(bench_intake_poll.exe); and the model-checked follower run with many more sequences than the
+unit suite uses.
 
 BENCH_MODEL_SEQUENCES (default 12000) and BENCH_MODEL_SEED (default: from the clock) steer the
 model run; a failure prints the seed that replays it."""
 import os
-import random
 import re
+import shutil
 import subprocess
 import time
 
 from benchlib import figure, percentile
 from testbed import parse_record, wait_for, win_path
 
-LATENCY_LINES = 500
+LATENCY_LINES = 300
+LATENCY_GAP_MS = (20, 120)
 BURST_LINES = 10000
+# The bridge built from the same sources without its speech file watch: the 50 ms poll alone.
+POLL_ONLY_EXE = "TolvaneSpeech_poll_only.exe"
 
 
 def speak_times(scene, prefix):
@@ -36,28 +41,44 @@ def end_bridge(game, bridge):
     bridge.wait(10)
 
 
-def latency(bed):
-    scene = bed.scene("intake_latency")
+def latencies(bed, name, exe=None):
+    """Milliseconds from each line's write (after its close, in file_tool) to its speakText."""
+    scene = bed.scene("intake_latency_" + name)
+    if exe:
+        shutil.copy(exe, scene.exe)
     game, bridge = start_bridge(scene)
-    rng = random.Random(7)
-    written = []
-    for i in range(LATENCY_LINES):
-        time.sleep(rng.uniform(0.005, 0.15))
-        with open(scene.path("speech.txt"), "ab") as f:
-            f.write(b"+latency %d\n" % i)
-        written.append(time.time())
+    writer = subprocess.run(["wine", os.path.join(bed.doubles, "file_tool.exe"), "append-lines",
+                             scene.win(scene.path("speech.txt")), "+latency ", str(LATENCY_LINES),
+                             str(LATENCY_GAP_MS[0]), str(LATENCY_GAP_MS[1])],
+                            env=scene.env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=300)
+    written = [int(t) / 1e6 for t in writer.stdout.split()]
     wait_for(lambda: len(speak_times(scene, "latency ")) >= LATENCY_LINES, 60, "all latency lines spoken")
     spoken = speak_times(scene, "latency ")
     end_bridge(game, bridge)
+    assert len(written) == LATENCY_LINES, "the writer stopped after %d lines" % len(written)
     assert [t for _, t in spoken] == ["latency %d" % i for i in range(LATENCY_LINES)], "latency lines out of order"
-    ms = [(at - written[i]) * 1000 for i, (at, _) in enumerate(spoken)]
-    figure("line to speakText, p50 (%d lines)" % LATENCY_LINES, percentile(ms, 50), "ms", 35)
-    figure("line to speakText, p99", percentile(ms, 99), "ms", 80)
-    figure("line to speakText, max", max(ms), "ms")
+    return [(at - written[i]) * 1000 for i, (at, _) in enumerate(spoken)]
 
 
-def burst(bed):
-    scene = bed.scene("intake_burst")
+def latency(bed):
+    woken = latencies(bed, "watch")
+    polled = latencies(bed, "poll_only", os.path.join(bed.build, "bench", POLL_ONLY_EXE))
+    what = "write to speakText (%d lines %d-%d ms apart)" % ((LATENCY_LINES,) + LATENCY_GAP_MS)
+    figure(what + ", p50", percentile(woken, 50), "ms", 3)
+    figure("  p99", percentile(woken, 99), "ms", 15)
+    figure("  max", max(woken), "ms")
+    figure("the same, poll-only build, p50", percentile(polled, 50), "ms")
+    figure("  p99", percentile(polled, 99), "ms")
+    figure("  max", max(polled), "ms")
+    figure("poll-only p50 / watched p50", percentile(polled, 50) / max(percentile(woken, 50), 1e-3), "x", 10,
+           better="higher")
+
+
+def burst_of(bed, name, exe=None):
+    """(lines spoken in order, first to last speakText ms, write to first speakText ms)."""
+    scene = bed.scene("intake_burst_" + name)
+    if exe:
+        shutil.copy(exe, scene.exe)
     game, bridge = start_bridge(scene)
     data = b"".join(b"+burst %d\n" % i for i in range(BURST_LINES))
     with open(scene.path("speech.txt"), "ab") as f:
@@ -66,13 +87,18 @@ def burst(bed):
     wait_for(lambda: len(speak_times(scene, "burst ")) >= BURST_LINES, 600, "all burst lines spoken", interval=0.5)
     spoken = speak_times(scene, "burst ")
     end_bridge(game, bridge)
-    texts = [t for _, t in spoken]
-    in_order = texts == ["burst %d" % i for i in range(BURST_LINES)]
-    figure("burst: lines spoken, in order (of %d)" % BURST_LINES, len(texts) if in_order else 0, "lines",
-           BURST_LINES, better="higher")
+    in_order = [t for _, t in spoken] == ["burst %d" % i for i in range(BURST_LINES)]
     # The poll that sees the burst hands over its first line at once; from there to the last call.
-    figure("burst: first to last speakText", (spoken[-1][0] - spoken[0][0]) * 1000, "ms")
-    figure("burst: write to first speakText", (spoken[0][0] - written) * 1000, "ms")
+    return len(spoken) if in_order else 0, (spoken[-1][0] - spoken[0][0]) * 1000, (spoken[0][0] - written) * 1000
+
+
+def burst(bed):
+    lines, first_to_last, to_first = burst_of(bed, "watch")
+    figure("burst: lines spoken, in order (of %d)" % BURST_LINES, lines, "lines", BURST_LINES, better="higher")
+    figure("burst: first to last speakText", first_to_last, "ms", 4200)
+    figure("burst: write to first speakText", to_first, "ms")
+    figure("the same burst, poll-only build: first to last",
+           burst_of(bed, "poll_only", os.path.join(bed.build, "bench", POLL_ONLY_EXE))[1], "ms")
 
 
 def poll_cost(bed):

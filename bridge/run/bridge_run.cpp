@@ -1,6 +1,7 @@
 // The resident run is a single-threaded scheduler on the main thread: each pass waits at most
-// 20 ms on the game process and the message queue, pumps messages, reads the tick once and runs
-// the steps that are due, in a fixed order. The only other thread is the keyboard hook thread,
+// 20 ms on the game process, the speech file watch and the message queue, pumps messages, reads
+// the tick once and runs the steps that are due, in a fixed order. The speech file is polled
+// every 50 ms, and at once when the watch reports that it changed. The only other thread is the keyboard hook thread,
 // started here and stopped at shutdown; the run never waits for it longer than 2000 ms at
 // start-up or 1500 ms at the end.
 #include "run/bridge_run.h"
@@ -9,6 +10,7 @@
 #include "hang/hang_watchdog.h"
 #include "intake/follower.h"
 #include "intake/protocol.h"
+#include "intake/watch.h"
 #include "keys/command_file.h"
 #include "keys/hook_thread.h"
 #include "keys/hotkeys.h"
@@ -47,15 +49,22 @@ void pump_messages(void) {
 void run_main_loop(void) {
     const uint64_t timeout_ms = (uint64_t)game_timeout * 1000;
     for (;;) {
-        HANDLE game = game_process;
-        DWORD waited = MsgWaitForMultipleObjects(game ? 1 : 0, game ? &game : NULL, FALSE, kPassWaitMs,
-                                                 QS_ALLINPUT);
+        // The game comes first: when both are signalled, the wait reports the game's exit.
+        HANDLE handles[2];
+        DWORD count = 0;
+        const HANDLE game = game_process;
+        if (game) handles[count++] = game;
+        const HANDLE watch = speech_watch_event();
+        if (watch) handles[count++] = watch;
+        const DWORD waited =
+            MsgWaitForMultipleObjects(count, count ? handles : NULL, FALSE, kPassWaitMs, QS_ALLINPUT);
         if (game && waited == WAIT_OBJECT_0) {
             log_line("game process %lu exited; quitting", (DWORD)game_pid);
             // Lines the mod wrote just before the game ended are still spoken.
             poll_speech_file();
             return;
         }
+        const bool speech_changed = watch && waited == WAIT_OBJECT_0 + count - 1 && take_speech_watch();
         pump_messages();
         const uint64_t now = tick_now();
         note_loop_pass(now);
@@ -64,10 +73,11 @@ void run_main_loop(void) {
             run_menu_steps(now);
             tick_startup_announcement(now);
         }
-        if (now - last_speech_poll >= kSpeechPollMs) {
+        if (speech_changed || now - last_speech_poll >= kSpeechPollMs) {
             poll_speech_file();
             last_speech_poll = now;
             check_speech_watchdog();
+            keep_speech_watch(now);
         }
         if (game_process && now - last_hang_check >= kHangCheckMs) {
             last_hang_check = now;
@@ -113,11 +123,13 @@ int run_bridge(HANDLE held_mutex) {
     last_hang_check = loop_start;
     last_game_search = loop_start;
     game_timeout_armed = game_timeout > 0 && !game_process;
+    keep_speech_watch(loop_start);
     run_main_loop();
 
     // Shutdown, in the order that frees the keyboard first and the lock last but one.
     menu_open = 0;
     stop_hook_thread(kHookQuitWaitMs);
+    stop_speech_watch();
     finish_speech(kSapiFinishMs);
     unload_nvda_client();
     CoUninitialize();

@@ -4,6 +4,7 @@
 #include "hang/hang_watchdog.h"
 #include "intake/follower.h"
 #include "intake/protocol.h"
+#include "intake/watch.h"
 #include "keys/command_file.h"
 #include "keys/hook_thread.h"
 #include "keys/hotkeys.h"
@@ -18,6 +19,7 @@ void reset_bridge_state(void) {
     reset_settings();
     reset_speech();
     start_speech_follower(false);
+    stop_speech_watch();
     reset_protocol();
     reset_game_process();
     reset_command_file();

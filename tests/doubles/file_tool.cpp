@@ -3,6 +3,10 @@
 //   file_tool hold-share PATH MS  open shared read/write/delete, hold MS ms; prints "locked"
 //   file_tool replace SRC DST     MoveFileExW with MOVEFILE_REPLACE_EXISTING
 //   file_tool append PATH TEXT    append TEXT as UTF-8 plus LF
+//   file_tool append-lines PATH PREFIX COUNT MIN_MS MAX_MS
+//                                 append COUNT lines "PREFIX<i>", each with its own open, write and
+//                                 close, MIN_MS to MAX_MS apart (a fixed pseudo-random sequence);
+//                                 prints the time of each, in microseconds since 1970, after its close
 //   file_tool post-quit PID       post WM_QUIT to every thread of process PID; prints the count
 //   file_tool hold-process PID MS keep a handle on process PID for MS ms; prints "held"
 //   file_tool wait-process PID MS wait up to MS ms for process PID to end; prints "waiting",
@@ -71,6 +75,35 @@ static int append(const wchar_t* path, const wchar_t* text) {
     return rc;
 }
 
+static unsigned long long now_us(void) {
+    FILETIME ft;
+    GetSystemTimePreciseAsFileTime(&ft);
+    return ((((unsigned long long)ft.dwHighDateTime << 32) | ft.dwLowDateTime) - 116444736000000000ULL) / 10;
+}
+
+// As the mod writes: one open, one append and one close per line.
+static int append_lines(const wchar_t* path, const wchar_t* prefix, int count, DWORD min_ms, DWORD max_ms) {
+    unsigned long state = 12345;
+    char line[512], text[64];
+    for (int i = 0; i < count; i++) {
+        state = state * 1103515245UL + 12345UL;
+        Sleep(min_ms + (DWORD)((state >> 16) % (max_ms - min_ms + 1)));
+        int n = WideCharToMultiByte(CP_UTF8, 0, prefix, -1, line, 400, NULL, NULL);
+        n = n > 0 ? n - 1 : 0;
+        n += snprintf(line + n, sizeof line - n, "%d\n", i);
+        HANDLE h = CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                               OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+        if (h == INVALID_HANDLE_VALUE) return fail("open");
+        DWORD written = 0;
+        BOOL ok = WriteFile(h, line, (DWORD)n, &written, NULL);
+        CloseHandle(h);
+        if (!ok) return fail("write");
+        snprintf(text, sizeof text, "%llu\n", now_us());
+        out(text);
+    }
+    return 0;
+}
+
 static int post_quit(DWORD pid) {
     HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
     if (snap == INVALID_HANDLE_VALUE) return fail("snapshot");
@@ -86,8 +119,9 @@ static int post_quit(DWORD pid) {
     return posted ? 0 : 1;
 }
 
-static int hold_process(DWORD pid, DWORD ms) {
-    HANDLE h = OpenProcess(SYNCHRONIZE, FALSE, pid);
+// Keeps a handle for ms; with another handle on a mutex, the object outlives its owner, so
+// when the owner dies the mutex stays, abandoned.
+static int hold_handle(HANDLE h, DWORD ms) {
     if (!h) return fail("open");
     out("held\n");
     Sleep(ms);
@@ -95,15 +129,9 @@ static int hold_process(DWORD pid, DWORD ms) {
     return 0;
 }
 
-// Another handle on the object: when its owner dies, the mutex stays, abandoned.
-static int hold_mutex(const wchar_t* name, DWORD ms) {
-    HANDLE h = OpenMutexW(SYNCHRONIZE, FALSE, name);
-    if (!h) return fail("open");
-    out("held\n");
-    Sleep(ms);
-    CloseHandle(h);
-    return 0;
-}
+static int hold_process(DWORD pid, DWORD ms) { return hold_handle(OpenProcess(SYNCHRONIZE, FALSE, pid), ms); }
+
+static int hold_mutex(const wchar_t* name, DWORD ms) { return hold_handle(OpenMutexW(SYNCHRONIZE, FALSE, name), ms); }
 
 static int wait_process(DWORD pid, DWORD ms) {
     HANDLE h = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
@@ -148,7 +176,10 @@ int wmain(int argc, wchar_t** argv) {
     if (argc == 4 && wcscmp(argv[1], L"replace") == 0)
         return MoveFileExW(argv[2], argv[3], MOVEFILE_REPLACE_EXISTING) ? 0 : fail("replace");
     if (argc == 4 && wcscmp(argv[1], L"append") == 0) return append(argv[2], argv[3]);
-    out("usage: file_tool lock|hold-share PATH MS | replace SRC DST | append PATH TEXT | post-quit PID |"
+    if (argc == 7 && wcscmp(argv[1], L"append-lines") == 0)
+        return append_lines(argv[2], argv[3], _wtoi(argv[4]), (DWORD)_wtoi(argv[5]), (DWORD)_wtoi(argv[6]));
+    out("usage: file_tool lock|hold-share PATH MS | replace SRC DST | append PATH TEXT |"
+        " append-lines PATH PREFIX COUNT MIN_MS MAX_MS | post-quit PID |"
         " hold-process|wait-process PID MS | hold-mutex NAME MS | say-unpaired EXE\n");
     return 2;
 }

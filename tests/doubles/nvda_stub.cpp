@@ -27,9 +27,17 @@ static void record(const char* head, const wchar_t* text) {
     if (own_file(L"nvda_calls.txt", path, 1100)) rec_event(path, head, text);
 }
 
-static long long control(const char* key, long long fallback) {
+// The control file's content, read afresh for each call.
+static void read_control(char* out, size_t cap) {
     wchar_t path[1100];
-    return own_file(L"nvda_control.txt", path, 1100) ? ctl_file_value(path, key, fallback) : fallback;
+    out[0] = 0;
+    if (own_file(L"nvda_control.txt", path, 1100)) ctl_read_file(path, out, cap);
+}
+
+static long long control(const char* key, long long fallback) {
+    char content[4096];
+    read_control(content, sizeof content);
+    return ctl_value(content, key, fallback);
 }
 
 extern "C" __declspec(dllexport) unsigned long __stdcall nvdaController_testIfRunning(void) {
@@ -48,10 +56,12 @@ extern "C" __declspec(dllexport) unsigned long __stdcall nvdaController_cancelSp
 
 #ifndef NVDA_STUB_MISSING_SPEAK
 extern "C" __declspec(dllexport) unsigned long __stdcall nvdaController_speakText(const wchar_t* text) {
+    char content[4096];
+    read_control(content, sizeof content);
     // A screen reader that freezes holds its caller inside the call.
-    long long block_ms = control("speak_block_ms", 0);
+    long long block_ms = ctl_value(content, "speak_block_ms", 0);
     if (block_ms > 0) Sleep((DWORD)block_ms);
-    unsigned long result = (unsigned long)control("speak_status", 0);
+    unsigned long result = (unsigned long)ctl_value(content, "speak_status", 0);
     char head[64];
     snprintf(head, sizeof(head), text ? "speakText\t%lu" : "speakText\t%lu\t(null)", result);
     record(head, text);

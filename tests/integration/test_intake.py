@@ -230,3 +230,27 @@ def resident_kib(process):
     except OSError:
         return None
     return None
+
+
+def test_lines_come_once_in_order_from_a_folder_watched_late_and_then_at_once(scene):
+    # The folder of speech.txt does not exist when the bridge starts: no watch, only the poll.
+    later = os.path.join(scene.root, "later")
+    game, bridge = start_bridge(scene, "--file", win_path(os.path.join(later, "speech.txt")))
+    os.makedirs(later)
+    first = ["+early %d" % i for i in range(5)]
+    subprocess.run([sys.executable, "-c", WRITER, os.path.join(later, "speech.txt"), "0.01"] + first, check=True)
+    wait_spoken(scene, "early 4")
+    # Past the watch's next attempt, lines come fast, from two writers at once.
+    time.sleep(2.5)
+    writers = [subprocess.Popen([sys.executable, "-c", WRITER, os.path.join(later, "speech.txt"), "0.005"] +
+                                ["+%s %d" % (who, i) for i in range(30)]) for who in ("a", "b")]
+    for writer in writers:
+        writer.wait(30)
+    wait_spoken(scene, "a 29")
+    wait_spoken(scene, "b 29")
+    texts = spoken_texts(scene)
+    assert texts[:5] == [line[1:] for line in first], texts
+    for who in ("a", "b"):
+        assert [t for t in texts if t.startswith(who + " ")] == ["%s %d" % (who, i) for i in range(30)], texts
+    assert len(texts) == 65, texts
+    end_bridge(game, bridge)
