@@ -77,10 +77,10 @@ bool put_wide(text_out* out, const wchar_t* text) {
 }
 
 // Forms one conversion; false when it cannot be formed.
-bool put_conversion(text_out* out, const format_spec& spec, va_list* args) {
+bool put_conversion(text_out* out, const format_directive& directive, va_list* args) {
     char digits[kDigitsMax];
     char* end = digits + sizeof digits;
-    switch (spec.conversion) {
+    switch (directive.conversion) {
     case '%':
         put_char(out, '%');
         return true;
@@ -88,7 +88,7 @@ bool put_conversion(text_out* out, const format_spec& spec, va_list* args) {
         put_char(out, (char)va_arg(*args, int));
         return true;
     case 's':
-        if (spec.longs) {
+        if (directive.longs) {
             const wchar_t* w = va_arg(*args, const wchar_t*);
             return put_wide(out, w ? w : L"(null)");
         } else {
@@ -96,29 +96,31 @@ bool put_conversion(text_out* out, const format_spec& spec, va_list* args) {
             if (!s) s = "(null)";
             size_t n = 0;
             while (s[n]) n++;
-            put_padded(out, s, n, spec.width, false, spec.left);
+            put_padded(out, s, n, directive.width, false, directive.left);
             return true;
         }
     case 'd':
     case 'i': {
-        long long v = spec.longs >= 2 ? va_arg(*args, long long) : spec.longs ? va_arg(*args, long) : va_arg(*args, int);
+        long long v = directive.longs >= 2 ? va_arg(*args, long long)
+                      : directive.longs    ? va_arg(*args, long)
+                                           : va_arg(*args, int);
         unsigned long long mag = v < 0 ? 0ULL - (unsigned long long)v : (unsigned long long)v;
         size_t n = digits_of(mag, 10, false, end);
         if (v < 0) {
             *(end - n - 1) = '-';
             n++;
         }
-        put_padded(out, end - n, n, spec.width, spec.zero, spec.left);
+        put_padded(out, end - n, n, directive.width, directive.zero, directive.left);
         return true;
     }
     case 'u':
     case 'x':
     case 'X': {
-        unsigned long long v = spec.longs >= 2 ? va_arg(*args, unsigned long long)
-                               : spec.longs    ? va_arg(*args, unsigned long)
+        unsigned long long v = directive.longs >= 2 ? va_arg(*args, unsigned long long)
+                               : directive.longs    ? va_arg(*args, unsigned long)
                                                : va_arg(*args, unsigned int);
-        size_t n = digits_of(v, spec.conversion == 'u' ? 10 : 16, spec.conversion == 'X', end);
-        put_padded(out, end - n, n, spec.width, spec.zero, spec.left);
+        size_t n = digits_of(v, directive.conversion == 'u' ? 10 : 16, directive.conversion == 'X', end);
+        put_padded(out, end - n, n, directive.width, directive.zero, directive.left);
         return true;
     }
     case 'p': {
@@ -142,9 +144,9 @@ int format_text(char* buf, size_t capacity, const char* format, va_list args) {
             put_char(&out, *f++);
             continue;
         }
-        const format_spec spec = read_format_spec(f + 1);
-        ok = put_conversion(&out, spec, &rest);
-        f = spec.next;
+        const format_directive directive = read_directive(f + 1);
+        ok = put_conversion(&out, directive, &rest);
+        f = directive.next;
     }
     va_end(rest);
     if (capacity) buf[out.length < capacity ? out.length : capacity - 1] = 0;

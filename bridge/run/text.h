@@ -17,7 +17,7 @@ constexpr int kPathUtf8Bytes = 780;
 // One conversion of a format as format_text reads it: flags 0 and -, a width, the l and ll sizes,
 // then one of s c d i u x X p %. Anything else (a precision, h, z, f, e, g, o, n, *, ...) reads as
 // conversion 0: unsupported.
-struct format_spec {
+struct format_directive {
     bool zero;
     bool left;
     int width;
@@ -27,37 +27,37 @@ struct format_spec {
 };
 
 // Reads the conversion that starts just after a '%'.
-constexpr format_spec read_format_spec(const char* f) {
-    format_spec spec = {false, false, 0, 0, 0, f};
+constexpr format_directive read_directive(const char* f) {
+    format_directive directive = {false, false, 0, 0, 0, f};
     for (;; f++) {
         if (*f == '0')
-            spec.zero = true;
+            directive.zero = true;
         else if (*f == '-')
-            spec.left = true;
+            directive.left = true;
         else
             break;
     }
-    while (*f >= '0' && *f <= '9') spec.width = spec.width * 10 + (*f++ - '0');
+    while (*f >= '0' && *f <= '9') directive.width = directive.width * 10 + (*f++ - '0');
     while (*f == 'l') {
-        spec.longs++;
+        directive.longs++;
         f++;
     }
     const char c = *f;
     const bool integer = c == 'd' || c == 'i' || c == 'u' || c == 'x' || c == 'X';
-    const bool plain = spec.longs == 0;
-    if ((integer && spec.longs <= 2) || (c == 's' && spec.longs <= 1) || ((c == 'c' || c == 'p' || c == '%') && plain))
-        spec.conversion = c;
-    spec.next = c ? f + 1 : f;
-    return spec;
+    const int longs = directive.longs;
+    if ((integer && longs <= 2) || (c == 's' && longs <= 1) || ((c == 'c' || c == 'p' || c == '%') && longs == 0))
+        directive.conversion = c;
+    directive.next = c ? f + 1 : f;
+    return directive;
 }
 
 // True when format_text can form every conversion of format.
 constexpr bool format_supported(const char* format) {
     for (const char* f = format; *f; f++) {
         if (*f != '%') continue;
-        const format_spec spec = read_format_spec(f + 1);
-        if (!spec.conversion) return false;
-        f = spec.next - 1;
+        const format_directive directive = read_directive(f + 1);
+        if (!directive.conversion) return false;
+        f = directive.next - 1;
     }
     return true;
 }
