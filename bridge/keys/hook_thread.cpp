@@ -256,7 +256,9 @@ LRESULT CALLBACK keyboard_hook_proc(int code, WPARAM wparam, LPARAM lparam) {
     const KBDLLHOOKSTRUCT* event = reinterpret_cast<const KBDLLHOOKSTRUCT*>(lparam);
     if (event->vkCode >= (DWORD)kKeyCodes) return CallNextHookEx(NULL, code, wparam, lparam);
     const bool injected = (event->flags & LLKHF_INJECTED) != 0;
-    const key_verdict verdict = judge_key_event(event->vkCode, down, injected, active, active && main_loop_stalled());
+    // Only a key-down can be a fresh press, so only then is the loop's pass tick looked at.
+    const bool stalled = active && down && main_loop_stalled();
+    const key_verdict verdict = judge_key_event(event->vkCode, down, injected, active, stalled);
     if (verdict.let_through) presses_let_through.fetch_add(1, std::memory_order_release);
     if (!verdict.swallow) return CallNextHookEx(NULL, code, wparam, lparam);
     // A full ring loses the event, but the key stays swallowed: it reaches neither side.

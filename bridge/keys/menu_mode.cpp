@@ -134,7 +134,7 @@ void note_loop_pass(uint64_t now) {
     if (let_through == presses_reported) return;
     // A press let through just as the loop came back is reported with the stall before it.
     log_line("main loop stood still for %llu ms; %ld menu key presses went to the game meanwhile",
-             (unsigned long long)(gap > last_stall_ms ? gap : last_stall_ms), (long)(let_through - presses_reported));
+             (unsigned long long)last_stall_ms, (long)(let_through - presses_reported));
     presses_reported = let_through;
 }
 

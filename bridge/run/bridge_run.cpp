@@ -1,9 +1,9 @@
 // The resident run is a single-threaded scheduler on the main thread: each pass waits at most
 // 20 ms on the game process, the speech file watch and the message queue, pumps messages, reads
 // the tick once and runs the steps that are due, in a fixed order. The speech file is polled
-// every 50 ms, and at once when the watch reports that it changed. The only other thread is the keyboard hook thread,
-// started here and stopped at shutdown; the run never waits for it longer than 2000 ms at
-// start-up or 1500 ms at the end.
+// every 50 ms, and at once when the watch reports that it changed. The only other thread is the
+// keyboard hook thread, started here and stopped at shutdown; the run never waits for it longer
+// than 2000 ms at start-up or 1500 ms at the end.
 #include "run/bridge_run.h"
 #include <objbase.h>
 #include "game/game_process.h"
