@@ -17,6 +17,9 @@ ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 GAME_EXE = "Tolvane-Win64-Shipping.exe"
 ALT_GAME_EXE = "Quellmoor-Win64-Shipping.exe"
 SPVOICE_CLSID = "{96749377-3391-11D2-9EE3-00C04F797396}"
+JAWS_PROGID = "FreedomSci.JawsApi"
+JAWS_CLSID = "{ED206472-812A-4F94-B893-EC21452F9C2D}"  # the stand-in's own
+JAWS_WINDOW_CLASS = "JFWUI2"
 
 
 def load_module(path):
@@ -64,6 +67,7 @@ class TestBed:
             "WINEDLLOVERRIDES": "winemenubuilder.exe=d;mscoree,mshtml=",
         })
         self.env.pop("VOICE_STUB_DIR", None)
+        self.env.pop("JAWS_STUB_DIR", None)
         # One wineserver for the whole run keeps every process start warm; it lingers 30 s at
         # most after the last process, so even a killed runner leaves nothing behind for long.
         subprocess.run(["wineserver", "-p30"], env=self.env, check=True)
@@ -130,6 +134,11 @@ class TestBed:
         voice = os.path.join(self.doubles, "voice_stub.dll")
         if os.path.exists(voice):
             self.reg_add(r"HKCR\CLSID\%s\InprocServer32" % SPVOICE_CLSID, None, "REG_SZ", win_path(voice))
+        # And the stand-in JAWS API for its ProgID.
+        jaws = os.path.join(self.doubles, "jaws_stub.dll")
+        if os.path.exists(jaws):
+            self.reg_add(r"HKCR\%s\CLSID" % JAWS_PROGID, None, "REG_SZ", JAWS_CLSID)
+            self.reg_add(r"HKCR\CLSID\%s\InprocServer32" % JAWS_CLSID, None, "REG_SZ", win_path(jaws))
 
     def scene(self, name):
         return Scene(self, name)
@@ -262,11 +271,13 @@ class Scene:
         self.dump_dir = os.path.join(self.game_dir, "mods")
         self.exe_dir = os.path.join(self.dump_dir, "tolvane", "bridge")
         self.voice_dir = os.path.join(self.root, "voice")
+        self.jaws_dir = os.path.join(self.root, "jaws")
         os.makedirs(self.exe_dir)
         os.makedirs(self.voice_dir)
+        os.makedirs(self.jaws_dir)
         self.exe = os.path.join(self.exe_dir, "TolvaneSpeech.exe")
         shutil.copy(os.path.join(bed.bin, "TolvaneSpeech.exe"), self.exe)
-        self.env = dict(bed.env, VOICE_STUB_DIR=win_path(self.voice_dir))
+        self.env = dict(bed.env, VOICE_STUB_DIR=win_path(self.voice_dir), JAWS_STUB_DIR=win_path(self.jaws_dir))
         self.processes = []
         self._games = 0
 
@@ -353,6 +364,19 @@ class Scene:
 
     def voice_calls(self):
         return parse_record(os.path.join(self.voice_dir, "voice_calls.txt"))
+
+    def jaws_control(self, **values):
+        with open(os.path.join(self.jaws_dir, "jaws_control.txt"), "w") as f:
+            f.write("".join("%s=%s\n" % kv for kv in values.items()))
+
+    def jaws_calls(self):
+        return parse_record(os.path.join(self.jaws_dir, "jaws_calls.txt"))
+
+    def start_jaws_window(self, *options):
+        """JAWS's window: the stand-in game, hidden, with a window of class JFWUI2 (ready when it
+        returns). exit() then wait() closes it; options such as --exit-after MS go to the game."""
+        return self.start_game("--hidden", "--class", JAWS_WINDOW_CLASS, "--title", "JAWS", *options,
+                               name="standin_game.exe", folder=self.bed.doubles)
 
     # ---------------------------------------------------------------------- processes
     def run(self, *args, timeout=60):

@@ -2,12 +2,15 @@
 //   doubles_smoke nvda DLL [keep]  load a controller client, call what it exports, unload it
 //                                  (keep: exit with it still loaded)
 //   doubles_smoke voice        create the registered voice, speak through vtable slots 20 and 32
+//   doubles_smoke jaws         create the JAWS API by its ProgID, call each method late-bound, look
+//                              for JAWS's window
 //   doubles_smoke windows PID  that process's top-level windows in EnumWindows order
 //   doubles_smoke hung HWND    IsHungAppWindow
 //   doubles_smoke fg           the foreground window
 //   doubles_smoke close HWND   post WM_CLOSE
 #include <windows.h>
 #include <objbase.h>
+#include <oleauto.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <wchar.h>
@@ -64,6 +67,74 @@ static int smoke_voice(void) {
     return SUCCEEDED(hr) ? 0 : 1;
 }
 
+// Invokes a method with the arguments in call order; prints what came back.
+static void smoke_invoke(IDispatch* api, const wchar_t* name, VARIANT* args, UINT count, const char* what) {
+    LPOLESTR names[1] = {const_cast<LPOLESTR>(name)};
+    DISPID id = DISPID_UNKNOWN;
+    HRESULT hr = api->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
+    if (FAILED(hr)) {
+        printf("%ls: GetIDsOfNames 0x%08lX\n", name, (unsigned long)hr);
+        return;
+    }
+    VARIANT reversed[4];
+    for (UINT i = 0; i < count && i < 4; i++) reversed[i] = args[count - 1 - i];
+    DISPPARAMS params = {count ? reversed : NULL, NULL, count, 0};
+    VARIANT result;
+    VariantInit(&result);
+    UINT arg_err = (UINT)-1;
+    hr = api->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, &result, NULL, &arg_err);
+    printf("%ls%s: id %ld, Invoke 0x%08lX, result vt %u value %ld\n", name, what, (long)id, (unsigned long)hr,
+           (unsigned)V_VT(&result), V_VT(&result) == VT_BOOL ? (long)V_BOOL(&result) : 0L);
+    VariantClear(&result);
+}
+
+static int smoke_jaws(void) {
+    HRESULT hr = CoInitializeEx(NULL, COINIT_APARTMENTTHREADED);
+    printf("CoInitializeEx 0x%08lX\n", (unsigned long)hr);
+    CLSID clsid;
+    hr = CLSIDFromProgID(L"FreedomSci.JawsApi", &clsid);
+    wchar_t text[64] = L"";
+    if (SUCCEEDED(hr)) StringFromGUID2(clsid, text, 64);
+    printf("CLSIDFromProgID 0x%08lX %ls\n", (unsigned long)hr, text);
+    IDispatch* api = NULL;
+    if (SUCCEEDED(hr))
+        hr = CoCreateInstance(clsid, NULL, CLSCTX_INPROC_SERVER, IID_IDispatch, (void**)&api);
+    printf("CoCreateInstance 0x%08lX\n", (unsigned long)hr);
+    if (SUCCEEDED(hr) && api) {
+        BSTR said = SysAllocString(L"a\tb \"quoted\" \u00e9");
+        VARIANT args[2];
+        V_VT(&args[0]) = VT_BSTR;
+        V_BSTR(&args[0]) = said;
+        V_VT(&args[1]) = VT_BOOL;
+        V_BOOL(&args[1]) = VARIANT_TRUE;
+        smoke_invoke(api, L"SayString", args, 2, " (VT_BOOL true)");
+        V_VT(&args[1]) = VT_I4;
+        V_I4(&args[1]) = 0;
+        smoke_invoke(api, L"saystring", args, 2, " (VT_I4 0)");
+        V_VT(&args[1]) = VT_I2;
+        V_I2(&args[1]) = 1;
+        smoke_invoke(api, L"SAYSTRING", args, 2, " (VT_I2 1)");
+        VARIANT_BOOL flag = VARIANT_FALSE;
+        V_VT(&args[1]) = VT_BOOL | VT_BYREF;
+        V_BOOLREF(&args[1]) = &flag;
+        smoke_invoke(api, L"SayString", args, 2, " (VT_BOOL by reference, false)");
+        smoke_invoke(api, L"SayString", args, 1, " (one argument)");
+        smoke_invoke(api, L"StopSpeech", NULL, 0, "");
+        BSTR call = SysAllocString(L"BrailleString(\"hi\")");
+        V_VT(&args[0]) = VT_BSTR;
+        V_BSTR(&args[0]) = call;
+        smoke_invoke(api, L"RunFunction", args, 1, "");
+        smoke_invoke(api, L"RunScript", args, 1, "");
+        smoke_invoke(api, L"SpeakString", args, 1, "");
+        SysFreeString(call);
+        SysFreeString(said);
+        printf("Release %lu\n", (unsigned long)api->Release());
+    }
+    printf("FindWindowW JFWUI2 %llu\n", (unsigned long long)(ULONG_PTR)FindWindowW(L"JFWUI2", NULL));
+    CoUninitialize();
+    return SUCCEEDED(hr) ? 0 : 1;
+}
+
 static BOOL CALLBACK list_window(HWND hwnd, LPARAM pid) {
     DWORD owner_pid = 0;
     GetWindowThreadProcessId(hwnd, &owner_pid);
@@ -79,6 +150,7 @@ static BOOL CALLBACK list_window(HWND hwnd, LPARAM pid) {
 int wmain(int argc, wchar_t** argv) {
     if ((argc == 3 || argc == 4) && wcscmp(argv[1], L"nvda") == 0) return smoke_nvda(argv[2], argc == 4);
     if (argc == 2 && wcscmp(argv[1], L"voice") == 0) return smoke_voice();
+    if (argc == 2 && wcscmp(argv[1], L"jaws") == 0) return smoke_jaws();
     if (argc == 3 && wcscmp(argv[1], L"windows") == 0) {
         EnumWindows(list_window, (LPARAM)wcstoul(argv[2], NULL, 10));
         return 0;
@@ -96,6 +168,6 @@ int wmain(int argc, wchar_t** argv) {
         HWND hwnd = (HWND)(ULONG_PTR)wcstoull(argv[2], NULL, 10);
         return PostMessageW(hwnd, WM_CLOSE, 0, 0) ? 0 : 1;
     }
-    printf("usage: doubles_smoke nvda DLL [keep] | voice | windows PID | hung HWND | fg | close HWND\n");
+    printf("usage: doubles_smoke nvda DLL [keep] | voice | jaws | windows PID | hung HWND | fg | close HWND\n");
     return 2;
 }

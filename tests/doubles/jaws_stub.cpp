@@ -1,0 +1,249 @@
+// Stand-in JAWS API: an in-process COM server whose object is called late-bound through
+// IDispatch, as clients of the real one do. Answers come from jaws_control.txt and calls are
+// recorded in jaws_calls.txt, both in the folder named by JAWS_STUB_DIR (no variable: nothing
+// recorded, default answers). The object keeps no state but its count, so any thread may call it.
+#include "record.h"
+#include <ole2.h>
+#include <oleauto.h>
+#include <stdio.h>
+#include <wchar.h>
+#include <new>
+
+// Ours, not the real server's: the test prefix maps the ProgID to it.
+static const GUID STUB_CLSID_JawsApi = {0xED206472, 0x812A, 0x4F94, {0xB8, 0x93, 0xEC, 0x21, 0x45, 0x2F, 0x9C, 0x2D}};
+
+enum MemberId { kSayString = 1, kStopSpeech, kRunScript, kRunFunction };
+
+struct Member {
+    const wchar_t* name;
+    DISPID id;
+    UINT params;
+};
+
+static const Member kMembers[] = {
+    {L"SayString", kSayString, 2},  // (text, interrupt) -> bool
+    {L"StopSpeech", kStopSpeech, 0},  // () -> nothing
+    {L"RunScript", kRunScript, 1},  // (name) -> bool
+    {L"RunFunction", kRunFunction, 1},  // (name) -> bool
+};
+static const size_t kMemberCount = sizeof(kMembers) / sizeof(kMembers[0]);
+
+static volatile LONG live_objects = 0;
+static volatile LONG server_locks = 0;
+
+static bool stub_file(const wchar_t* name, wchar_t* out, size_t cap) {
+    wchar_t folder[1024];
+    DWORD n = GetEnvironmentVariableW(L"JAWS_STUB_DIR", folder, 1024);
+    if (n == 0 || n >= 1024) return false;
+    return path_join(out, cap, folder, name);
+}
+
+static void record(const char* head, const wchar_t* text) {
+    wchar_t path[1100];
+    if (stub_file(L"jaws_calls.txt", path, 1100)) rec_event(path, head, text);
+}
+
+static long long control(const char* key, long long fallback) {
+    wchar_t path[1100];
+    return stub_file(L"jaws_control.txt", path, 1100) ? ctl_file_value(path, key, fallback) : fallback;
+}
+
+static const Member* member_by_id(DISPID id) {
+    for (size_t i = 0; i < kMemberCount; i++)
+        if (kMembers[i].id == id) return &kMembers[i];
+    return NULL;
+}
+
+static void record_refusal(HRESULT hr, const wchar_t* member) {
+    char head[48];
+    snprintf(head, sizeof(head), "refused\t0x%08lX", (unsigned long)hr);
+    record(head, member);
+}
+
+// Argument i in call order; rgvarg holds them last first.
+static const VARIANT* arg(const DISPPARAMS* params, UINT i) { return &params->rgvarg[params->cArgs - 1 - i]; }
+
+// Coerces argument i as the automation runtime would (VT_I2/VT_I4/VT_BOOL, by reference too).
+static HRESULT take_arg(const DISPPARAMS* params, UINT i, VARTYPE type, VARIANT* out, UINT* arg_err) {
+    VariantInit(out);
+    HRESULT hr = VariantChangeType(out, const_cast<VARIANT*>(arg(params, i)), 0, type);
+    if (FAILED(hr) && arg_err) *arg_err = params->cArgs - 1 - i;
+    return hr;
+}
+
+static void put_bool(VARIANT* result, bool value) {
+    if (!result) return;
+    VariantInit(result);
+    V_VT(result) = VT_BOOL;
+    V_BOOL(result) = value ? VARIANT_TRUE : VARIANT_FALSE;
+}
+
+static bool control_result(const char* key) { return control(key, 1) != 0; }
+
+static HRESULT say_string(const DISPPARAMS* params, VARIANT* result, UINT* arg_err) {
+    VARIANT text, interrupt;
+    HRESULT hr = take_arg(params, 0, VT_BSTR, &text, arg_err);
+    if (FAILED(hr)) return hr;
+    hr = take_arg(params, 1, VT_BOOL, &interrupt, arg_err);
+    if (FAILED(hr)) {
+        VariantClear(&text);
+        return hr;
+    }
+    bool said = control_result("say_result");
+    char head[48];
+    snprintf(head, sizeof(head), "SayString\t%d\t%d", V_BOOL(&interrupt) != VARIANT_FALSE ? 1 : 0, said ? 1 : 0);
+    record(head, V_BSTR(&text) ? V_BSTR(&text) : L"");
+    VariantClear(&text);
+    put_bool(result, said);
+    return S_OK;
+}
+
+static HRESULT run_named(const Member* m, const DISPPARAMS* params, VARIANT* result, UINT* arg_err) {
+    VARIANT name;
+    HRESULT hr = take_arg(params, 0, VT_BSTR, &name, arg_err);
+    if (FAILED(hr)) return hr;
+    bool ran = control_result("run_result");
+    char head[48];
+    snprintf(head, sizeof(head), "%ls\t%d", m->name, ran ? 1 : 0);
+    record(head, V_BSTR(&name) ? V_BSTR(&name) : L"");
+    VariantClear(&name);
+    put_bool(result, ran);
+    return S_OK;
+}
+
+class StubJaws final : public IDispatch {
+public:
+    StubJaws() : refs(1) { InterlockedIncrement(&live_objects); }
+
+    // IUnknown
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
+        if (!out) return E_POINTER;
+        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch)) {
+            *out = static_cast<IDispatch*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *out = NULL;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return (ULONG)InterlockedIncrement(&refs); }
+    ULONG STDMETHODCALLTYPE Release() override {
+        LONG left = InterlockedDecrement(&refs);
+        if (left == 0) {
+            record("release", NULL);
+            delete this;
+            InterlockedDecrement(&live_objects);
+        }
+        return (ULONG)left;
+    }
+
+    // IDispatch, without type information: callers resolve names at run time.
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
+        if (!count) return E_POINTER;
+        *count = 0;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo** info) override {
+        if (info) *info = NULL;
+        return DISP_E_BADINDEX;
+    }
+
+    // Automation names are case-insensitive; parameter names (named arguments) are not offered.
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
+        if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
+        if (!names || !ids || count == 0) return E_INVALIDARG;
+        for (UINT i = 0; i < count; i++) ids[i] = DISPID_UNKNOWN;
+        for (size_t i = 0; i < kMemberCount && names[0]; i++)
+            if (_wcsicmp(names[0], kMembers[i].name) == 0) ids[0] = kMembers[i].id;
+        if (ids[0] == DISPID_UNKNOWN) {
+            record_refusal(DISP_E_UNKNOWNNAME, names[0] ? names[0] : L"");
+            return DISP_E_UNKNOWNNAME;
+        }
+        return count == 1 ? S_OK : DISP_E_UNKNOWNNAME;
+    }
+
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
+                                     EXCEPINFO*, UINT* arg_err) override {
+        const Member* m = member_by_id(id);
+        HRESULT hr = S_OK;
+        if (result) VariantInit(result);
+        if (!m) hr = DISP_E_MEMBERNOTFOUND;
+        else if (!IsEqualIID(riid, IID_NULL)) hr = DISP_E_UNKNOWNINTERFACE;
+        else if (!(flags & DISPATCH_METHOD)) hr = DISP_E_MEMBERNOTFOUND;
+        else if (!params || (params->cArgs && !params->rgvarg)) hr = E_INVALIDARG;
+        else if (params->cNamedArgs) hr = DISP_E_NONAMEDARGS;
+        else if (params->cArgs != m->params) hr = DISP_E_BADPARAMCOUNT;
+        else hr = (HRESULT)(LONG)control("invoke_hr", 0);
+        if (hr >= 0) {
+            if (m->id == kSayString) hr = say_string(params, result, arg_err);
+            else if (m->id == kStopSpeech) record("StopSpeech", NULL);
+            else hr = run_named(m, params, result, arg_err);
+        }
+        if (FAILED(hr)) {
+            wchar_t unknown[24];
+            if (!m) {
+                _snwprintf(unknown, 24, L"#%ld", (long)id);
+                unknown[23] = 0;
+            }
+            record_refusal(hr, m ? m->name : unknown);
+            return hr;
+        }
+        return S_OK;
+    }
+
+private:
+    volatile LONG refs;
+};
+
+class StubFactory final : public IClassFactory {
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
+        if (!out) return E_POINTER;
+        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IClassFactory)) {
+            *out = static_cast<IClassFactory*>(this);
+            return S_OK;
+        }
+        *out = NULL;
+        return E_NOINTERFACE;
+    }
+    // One static factory for the module's lifetime.
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+
+    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** out) override {
+        if (!out) return E_POINTER;
+        *out = NULL;
+        HRESULT hr = (HRESULT)(LONG)control("create_hr", 0);
+        if (hr >= 0) hr = S_OK;
+        if (SUCCEEDED(hr) && outer) hr = CLASS_E_NOAGGREGATION;
+        StubJaws* jaws = NULL;
+        if (SUCCEEDED(hr)) {
+            jaws = new (std::nothrow) StubJaws();
+            if (!jaws) hr = E_OUTOFMEMORY;
+        }
+        if (jaws) {
+            hr = jaws->QueryInterface(riid, out);
+            jaws->Release();
+        }
+        char head[48];
+        snprintf(head, sizeof(head), "create\t0x%08lX", (unsigned long)hr);
+        record(head, NULL);
+        return hr;
+    }
+    HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
+        if (lock) InterlockedIncrement(&server_locks);
+        else InterlockedDecrement(&server_locks);
+        return S_OK;
+    }
+};
+
+static StubFactory factory;
+
+STDAPI DllGetClassObject(REFCLSID clsid, REFIID riid, LPVOID* out) {
+    if (!out) return E_POINTER;
+    *out = NULL;
+    if (!IsEqualCLSID(clsid, STUB_CLSID_JawsApi)) return CLASS_E_CLASSNOTAVAILABLE;
+    return factory.QueryInterface(riid, out);
+}
+
+STDAPI DllCanUnloadNow(void) { return (live_objects == 0 && server_locks == 0) ? S_OK : S_FALSE; }
