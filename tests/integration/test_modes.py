@@ -2,6 +2,7 @@
 import os
 import time
 
+import helpers as h
 from testbed import wait_for
 
 
@@ -89,7 +90,7 @@ def test_ini_backend_and_odd_arguments(scene):
     assert scene.log_messages()[-2:] == ["say!: odd", "speech output now: log-only"]
     # --say without its text is skipped: the resident run, which here finds no game.
     assert scene.run("--game-timeout", "1", "--quiet", "--say") == 0
-    assert scene.log_messages()[0].startswith("TolvaneSpeech started, pid ")
+    assert scene.log_messages()[0].startswith(h.STARTED)
 
 
 def test_unusable_log_paths(scene):
@@ -112,8 +113,8 @@ def test_second_bridge_waits_then_gives_up(scene):
     waited = time.time() - start
     assert 3.8 <= waited <= 7, waited
     # The loser never opened the log: the winner's start line is still its first line.
-    assert scene.log_messages()[0].startswith("TolvaneSpeech started, pid ")
-    assert len([m for m in scene.log_messages() if m.startswith("TolvaneSpeech started")]) == 1
+    assert scene.log_messages()[0].startswith(h.STARTED)
+    assert len([m for m in scene.log_messages() if m.startswith(h.STARTED)]) == 1
     # One-shot modes take no lock and append to the same log while the resident run writes it.
     scene.install_nvda()
     assert scene.run("--say", "beside it", "--backend", "log") == 0
