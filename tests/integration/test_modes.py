@@ -1,5 +1,6 @@
 """The one-shot modes and the instance lock, through the real TolvaneSpeech.exe."""
 import os
+import shutil
 import time
 
 import helpers as h
@@ -36,12 +37,24 @@ def test_say_through_each_route(scene):
     assert scene.spoken_nvda()[-1] == ("speak", "queued") and scene.spoken_nvda()[-2] != ("cancel",)
     assert "say+: queued" in scene.log_messages()
 
+    # The voice, registered from a folder of its own, loads a library by bare name from a folder
+    # on PATH when it speaks, as installed voices do; the bridge leaves that search alone.
+    engine = os.path.join(scene.root, "voice engine")
+    os.makedirs(engine)
+    shutil.copy(os.path.join(scene.bed.doubles, "voice_helper.dll"), engine)
+    scene.env["WINEPATH"] = scene.win(engine)
+    scene.voice_control(speak_loads="voice_helper.dll")
     scene.nvda_control(running=0)
     assert scene.run("--say", "by voice") == 10
     speaks = [c[2:] for c in scene.voice_calls() if c[1] == "Speak"]
     assert speaks == [["19", "0x00000000", "by voice"]]
     # The voice speaks to its end before the process goes.
     assert [c[1:] for c in scene.voice_calls()][-2:] == [["WaitUntilDone", "30000"], ["release"]]
+    assert scene.run("--game-timeout", "1", "--backend", "sapi") == 0
+    assert [c[2:] for c in scene.voice_calls() if c[1] == "Speak"][-1] == ["19", "0x00000000", "Tolvane Speech ready"]
+    del scene.env["WINEPATH"]  # without its library the voice cannot speak
+    assert scene.run("--say", "no library") == 11
+    assert [c[2:] for c in scene.voice_calls() if c[1] == "Speak"][-1] == ["19", "0x8007007E", "no library"]
 
     assert scene.run("--say", "nowhere", "--backend", "nvda") == 11
     assert scene.log_messages()[-1] == "say: NOT spoken (no working speech route)"
