@@ -188,6 +188,16 @@ def open_menu(scene, game):
     wait_cmd(scene, "Armed", before + 1)
 
 
+# ------------------------------------------------------------------------------ the log
+def project_version():
+    """The release's version, from the one place it is set."""
+    with open(os.path.join(ROOT, "CMakeLists.txt")) as f:
+        return re.search(r"^project\(Tolvane VERSION (\S+)", f.read(), re.M).group(1)
+
+
+STARTED = "TolvaneSpeech %s started, pid " % project_version()  # how a resident run's log begins
+
+
 # ------------------------------------------------------------------------------ log times
 def log_times(scene, pattern, path=None):
     """Seconds of the day at which the log lines matching pattern were written."""

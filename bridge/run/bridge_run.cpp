@@ -103,7 +103,8 @@ int run_bridge(HANDLE held_mutex) {
     char file_utf8[kPathUtf8Bytes], game_dir_utf8[kPathUtf8Bytes];
     to_utf8(speech_file_path, file_utf8, kPathUtf8Bytes);
     to_utf8(game_dir, game_dir_utf8, kPathUtf8Bytes);
-    log_line("TolvaneSpeech started, pid %lu, backend %d (0 auto,1 nvda,2 sapi,3 log). file=%s gamedir=%s",
+    log_line("TolvaneSpeech " TOLVANE_VERSION " started, pid %lu, backend %d (0 auto,1 nvda,2 sapi,3 log). "
+             "file=%s gamedir=%s",
              GetCurrentProcessId(), backend, file_utf8, game_dir_utf8);
     load_nvda_client();
     start_speech_follower(from_start);

@@ -1,7 +1,9 @@
-// SetDefaultDllDirectories and the LOAD_LIBRARY_SEARCH_* flags come together (Windows 8, or
-// Windows 7 with KB2533623); without them the loader refuses the flags, so each load falls back
-// to the search that starts in the library's own folder. SetDllDirectoryW(L"") drops the current
-// folder from the search in either case.
+// The LOAD_LIBRARY_SEARCH_* flags come with AddDllDirectory and SetDefaultDllDirectories
+// (Windows 8, or Windows 7 with KB2533623); without them the loader refuses the flags, so each
+// load falls back to the search that starts in the library's own folder. The presence of the
+// function is the documented test; calling it would change the search of the whole process, and
+// with it that of every voice engine. A DLL directory set with SetDllDirectoryW takes the
+// current folder's place in the search, in either case.
 #include "run/libraries.h"
 
 namespace {
@@ -10,16 +12,16 @@ constexpr DWORD kSearchDllLoadDir = 0x00000100;  // LOAD_LIBRARY_SEARCH_DLL_LOAD
 constexpr DWORD kSearchSystem32 = 0x00000800;    // LOAD_LIBRARY_SEARCH_SYSTEM32
 
 bool search_flags_work = false;  // set once, before any other thread exists
-
-typedef BOOL(WINAPI* set_default_dll_directories_fn)(DWORD flags);
 }  // namespace
 
 void restrict_library_search(void) {
     HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
-    set_default_dll_directories_fn set_default = reinterpret_cast<set_default_dll_directories_fn>(
-        reinterpret_cast<void*>(kernel ? GetProcAddress(kernel, "SetDefaultDllDirectories") : NULL));
-    search_flags_work = set_default && set_default(kSearchSystem32);
-    SetDllDirectoryW(L"");
+    search_flags_work = kernel && GetProcAddress(kernel, "AddDllDirectory") != NULL;
+    // The system folder (searched anyway) as that directory. An empty text would mean none to
+    // Windows, but Wine then leaves the current folder in.
+    wchar_t system[MAX_PATH];
+    UINT length = GetSystemDirectoryW(system, MAX_PATH);
+    SetDllDirectoryW(length > 0 && length < MAX_PATH ? system : L"");
 }
 
 HMODULE load_system_library(const wchar_t* path) {

@@ -1,8 +1,12 @@
 // Where the bridge takes its libraries from. wWinMain calls restrict_library_search before
 // anything else, so that no library, and no dependency of one, is ever taken from the current
-// folder or from PATH: a game folder is writable by anyone who installs a mod, and a DLL planted
-// there must not run inside a program that sees every keystroke. Owns whether the system offers
-// the restricted search (Windows 8 on, and Windows 7 with its loader update). Main thread.
+// folder: a game folder is writable by anyone who installs a mod, and a DLL planted there must
+// not run inside a program that sees every keystroke. The search of the process is otherwise
+// left as Windows has it, PATH included: a SAPI voice engine runs inside the bridge and loads its
+// own libraries by bare name, often from its install folder on PATH. The bridge's own loads
+// (dbghelp, the NVDA client) name the full path and narrow the search of their dependencies
+// themselves. Owns whether the system offers that narrowed search (Windows 8 on, and Windows 7
+// with its loader update). Main thread.
 #pragma once
 #include <windows.h>
 

@@ -179,25 +179,52 @@ static bool parse_number(const char* p, const char* end, long long* value) {
     return true;
 }
 
-long long ctl_value(const char* content, const char* key, long long fallback) {
+// The value of the next "key=value" line at or after *line, blanks trimmed; *line moves past it.
+static bool next_value(const char** line, const char* key, const char** begin, const char** end) {
     size_t key_len = strlen(key);
-    const char* line = content;
+    while (*line && **line) {
+        const char* eol = strchr(*line, '\n');
+        const char* stop = eol ? eol : *line + strlen(*line);
+        const char* p = *line;
+        *line = eol ? eol + 1 : NULL;
+        while (p < stop && is_blank(*p)) p++;
+        if ((size_t)(stop - p) <= key_len || memcmp(p, key, key_len) != 0) continue;
+        p += key_len;
+        while (p < stop && is_blank(*p)) p++;
+        if (p == stop || *p != '=') continue;
+        p++;
+        while (p < stop && is_blank(*p)) p++;
+        while (stop > p && is_blank(stop[-1])) stop--;
+        *begin = p;
+        *end = stop;
+        return true;
+    }
+    return false;
+}
+
+long long ctl_value(const char* content, const char* key, long long fallback) {
     long long result = fallback;
-    while (line && *line) {
-        const char* eol = strchr(line, '\n');
-        const char* end = eol ? eol : line + strlen(line);
-        const char* p = line;
-        while (p < end && is_blank(*p)) p++;
-        if ((size_t)(end - p) > key_len && memcmp(p, key, key_len) == 0) {
-            const char* q = p + key_len;
-            while (q < end && is_blank(*q)) q++;
-            long long v;
-            // The last valid line for a key wins, as a test appending an override would expect.
-            if (q < end && *q == '=' && parse_number(q + 1, end, &v)) result = v;
-        }
-        line = eol ? eol + 1 : NULL;
+    const char *begin, *end;
+    // The last valid line for a key wins, as a test appending an override would expect.
+    for (const char* line = content; next_value(&line, key, &begin, &end);) {
+        long long v;
+        if (parse_number(begin, end, &v)) result = v;
     }
     return result;
+}
+
+bool ctl_file_text(const wchar_t* path, const char* key, wchar_t* out, size_t cap) {
+    if (cap < 2) return false;
+    char content[4096];
+    ctl_read_file(path, content, sizeof(content));
+    const char *begin, *end;
+    bool found = false;
+    for (const char* line = content; next_value(&line, key, &begin, &end);) {
+        int n = MultiByteToWideChar(CP_UTF8, 0, begin, (int)(end - begin), out, (int)cap - 1);
+        found = n > 0 || begin == end;
+        out[found ? n : 0] = 0;
+    }
+    return found;
 }
 
 bool path_join(wchar_t* out, size_t cap, const wchar_t* folder, const wchar_t* name) {

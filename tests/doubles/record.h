@@ -27,5 +27,9 @@ long long ctl_value(const char* content, const char* key, long long fallback);
 // gives fallback.
 long long ctl_file_value(const wchar_t* path, const char* key, long long fallback);
 
+// Text of key in the control file at path (read afresh, UTF-8, last line wins) into out; false
+// when the key is missing or its text does not fit.
+bool ctl_file_text(const wchar_t* path, const char* key, wchar_t* out, size_t cap);
+
 // path = folder + "\\" + name; false when it does not fit.
 bool path_join(wchar_t* out, size_t cap, const wchar_t* folder, const wchar_t* name);

@@ -90,6 +90,15 @@ public:
     HRESULT STDMETHODCALLTYPE Speak(LPCWSTR text, DWORD flags, ULONG* stream_number) override {
         HRESULT hr = (HRESULT)(LONG)control("speak_hr", 0);
         if (hr >= 0) hr = S_OK;
+        // A voice engine that loads a library of its own by bare name, as installed voices do.
+        wchar_t path[1100], library_name[MAX_PATH];
+        if (SUCCEEDED(hr) && stub_file(L"voice_control.txt", path, 1100) &&
+            ctl_file_text(path, "speak_loads", library_name, MAX_PATH) && library_name[0]) {
+            HMODULE library = LoadLibraryW(library_name);
+            DWORD error = GetLastError();
+            if (library) FreeLibrary(library);
+            else hr = HRESULT_FROM_WIN32(error);
+        }
         char head[96];
         snprintf(head, sizeof(head), text ? "Speak\t%lu\t0x%08lX" : "Speak\t%lu\t0x%08lX\t(null)",
                  (unsigned long)flags, (unsigned long)hr);

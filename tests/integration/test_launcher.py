@@ -49,7 +49,7 @@ def test_launch_starts_one_bridge_for_the_game(scene):
     assert launch_log(scene) == "TolvaneSpeech.exe already running; not started again\r\n"
     assert launch(game, dll) == "launched 0"
     assert launch_log(scene) == "TolvaneSpeech.exe already running; not started again\r\n"
-    assert len([m for m in scene.log_messages() if m.startswith("TolvaneSpeech started")]) == 1
+    assert len([m for m in scene.log_messages() if m.startswith(h.STARTED)]) == 1
 
     game.command_nowait("exit")
     scene.wait_log(r"bye \(")

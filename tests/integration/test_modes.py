@@ -1,7 +1,9 @@
 """The one-shot modes and the instance lock, through the real TolvaneSpeech.exe."""
 import os
+import shutil
 import time
 
+import helpers as h
 from testbed import wait_for
 
 
@@ -35,12 +37,24 @@ def test_say_through_each_route(scene):
     assert scene.spoken_nvda()[-1] == ("speak", "queued") and scene.spoken_nvda()[-2] != ("cancel",)
     assert "say+: queued" in scene.log_messages()
 
+    # The voice, registered from a folder of its own, loads a library by bare name from a folder
+    # on PATH when it speaks, as installed voices do; the bridge leaves that search alone.
+    engine = os.path.join(scene.root, "voice engine")
+    os.makedirs(engine)
+    shutil.copy(os.path.join(scene.bed.doubles, "voice_helper.dll"), engine)
+    scene.env["WINEPATH"] = scene.win(engine)
+    scene.voice_control(speak_loads="voice_helper.dll")
     scene.nvda_control(running=0)
     assert scene.run("--say", "by voice") == 10
     speaks = [c[2:] for c in scene.voice_calls() if c[1] == "Speak"]
     assert speaks == [["19", "0x00000000", "by voice"]]
     # The voice speaks to its end before the process goes.
     assert [c[1:] for c in scene.voice_calls()][-2:] == [["WaitUntilDone", "30000"], ["release"]]
+    assert scene.run("--game-timeout", "1", "--backend", "sapi") == 0
+    assert [c[2:] for c in scene.voice_calls() if c[1] == "Speak"][-1] == ["19", "0x00000000", "Tolvane Speech ready"]
+    del scene.env["WINEPATH"]  # without its library the voice cannot speak
+    assert scene.run("--say", "no library") == 11
+    assert [c[2:] for c in scene.voice_calls() if c[1] == "Speak"][-1] == ["19", "0x8007007E", "no library"]
 
     assert scene.run("--say", "nowhere", "--backend", "nvda") == 11
     assert scene.log_messages()[-1] == "say: NOT spoken (no working speech route)"
@@ -89,7 +103,7 @@ def test_ini_backend_and_odd_arguments(scene):
     assert scene.log_messages()[-2:] == ["say!: odd", "speech output now: log-only"]
     # --say without its text is skipped: the resident run, which here finds no game.
     assert scene.run("--game-timeout", "1", "--quiet", "--say") == 0
-    assert scene.log_messages()[0].startswith("TolvaneSpeech started, pid ")
+    assert scene.log_messages()[0].startswith(h.STARTED)
 
 
 def test_unusable_log_paths(scene):
@@ -112,8 +126,8 @@ def test_second_bridge_waits_then_gives_up(scene):
     waited = time.time() - start
     assert 3.8 <= waited <= 7, waited
     # The loser never opened the log: the winner's start line is still its first line.
-    assert scene.log_messages()[0].startswith("TolvaneSpeech started, pid ")
-    assert len([m for m in scene.log_messages() if m.startswith("TolvaneSpeech started")]) == 1
+    assert scene.log_messages()[0].startswith(h.STARTED)
+    assert len([m for m in scene.log_messages() if m.startswith(h.STARTED)]) == 1
     # One-shot modes take no lock and append to the same log while the resident run writes it.
     scene.install_nvda()
     assert scene.run("--say", "beside it", "--backend", "log") == 0

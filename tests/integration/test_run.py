@@ -5,6 +5,7 @@ import shutil
 import signal
 import time
 
+import helpers as h
 from testbed import ALT_GAME_EXE, GAME_EXE, wait_for
 
 
@@ -18,7 +19,7 @@ def test_attached_by_pid_ends_with_the_game(scene):
     bridge = scene.start("--pid", str(game.pid), "--from-start")
     scene.wait_log("hang watchdog on")
     messages = scene.log_messages()
-    assert messages[0].startswith("TolvaneSpeech started, pid ")
+    assert messages[0].startswith(h.STARTED)
     assert messages[0].endswith("file=%s\\speech.txt gamedir=%s" % (scene.exe_dir_win, scene.win(scene.game_dir)))
     assert messages[1:6] == [
         "NVDA: loaded nvdaControllerClient.dll",
