@@ -1,9 +1,10 @@
 // The resident run is a single-threaded scheduler on the main thread: each pass waits at most
 // 20 ms on the game process, the speech file watch and the message queue, pumps messages, reads
 // the tick once and runs the steps that are due, in a fixed order. The speech file is polled
-// every 50 ms, and at once when the watch reports that it changed. The only other thread is the
-// keyboard hook thread, started here and stopped at shutdown; the run never waits for it longer
-// than 2000 ms at start-up or 1500 ms at the end.
+// every 50 ms, and at once when the watch reports that it changed; the watch bounds its own
+// waits and drops out when empty reports come at once, so it can neither stop nor spin the loop.
+// The only other thread is the keyboard hook thread, started here and stopped at shutdown; the
+// run never waits for it longer than 2000 ms at start-up or 1500 ms at the end.
 #include "run/bridge_run.h"
 #include <objbase.h>
 #include "game/game_process.h"
@@ -35,6 +36,7 @@ uint64_t last_speech_poll = 0;
 uint64_t last_hang_check = 0;
 uint64_t last_game_search = 0;
 bool game_timeout_armed = false;
+uint64_t loop_passes = 0;
 
 void pump_messages(void) {
     MSG msg;
@@ -66,6 +68,7 @@ void run_main_loop(void) {
         }
         const bool speech_changed = watch && waited == WAIT_OBJECT_0 + count - 1 && take_speech_watch();
         pump_messages();
+        loop_passes++;
         const uint64_t now = tick_now();
         note_loop_pass(now);
         if (game_process) {
@@ -97,6 +100,8 @@ void run_main_loop(void) {
 }
 }  // namespace
 
+uint64_t main_loop_passes(void) { return loop_passes; }
+
 int run_bridge(HANDLE held_mutex) {
     instance_mutex = held_mutex;
     open_log(false);
@@ -119,6 +124,7 @@ int run_bridge(HANDLE held_mutex) {
     log_line("hang watchdog %s (%ld s)", hang_dump_enabled ? "on" : "off", (long)hang_seconds);
 
     loop_start = tick_now();
+    loop_passes = 0;
     note_loop_pass(loop_start);
     last_speech_poll = 0;
     last_hang_check = loop_start;

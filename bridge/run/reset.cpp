@@ -19,7 +19,7 @@ void reset_bridge_state(void) {
     reset_settings();
     reset_speech();
     start_speech_follower(false);
-    stop_speech_watch();
+    reset_speech_watch();
     reset_protocol();
     reset_game_process();
     reset_command_file();

@@ -21,6 +21,9 @@ struct bridge_seams {
     // Places to look inside.
     void (*speech_line)(char* line, size_t count);  // gets each line of speech.txt instead of the line protocol
     void (*hook_thread_starting)(void);             // runs on the hook thread right before it reports ready
+    // The speech file watch's read: ReadDirectoryChangesW on one folder, without its subtree,
+    // byte count or completion routine.
+    BOOL (*read_directory_changes)(HANDLE folder, void* buffer, DWORD bytes, DWORD filter, OVERLAPPED* overlapped);
 };
 extern bridge_seams seams;
 
