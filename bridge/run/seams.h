@@ -21,6 +21,10 @@ struct bridge_seams {
     // Places to look inside.
     void (*speech_line)(char* line, size_t count);  // gets each line of speech.txt instead of the line protocol
     void (*hook_thread_starting)(void);             // runs on the hook thread right before it reports ready
+    // The hook as Windows may treat it: runs on the hook thread with each message it takes, before
+    // serving it, and the hook it has installed (NULL for none), which the test may remove behind
+    // the thread's back.
+    void (*hook_message)(UINT message, HHOOK installed);
 };
 extern bridge_seams seams;
 
