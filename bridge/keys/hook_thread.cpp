@@ -5,8 +5,15 @@
 // main thread through menu_key_ring only. MSG_HOOK_ARM handling and the procedure both run on
 // this thread and never at the same time, so the key tables need no synchronisation.
 //
-// Hook lifecycle:   none --ARM (clear, seed, install)--> installed --DISARM or QUIT--> none
-//                   installed --ARM--> installed (tables kept)
+// Hook lifecycle:   none --ARM (install, clear, seed)--> installed --DISARM or QUIT--> none
+//                   installed --ARM (install a new one, then remove the old)--> installed
+//                   installed or none --ARM, the install fails (the old one removed too)--> none
+// Windows removes a hook without notice when its procedure misses LowLevelHooksTimeout, and only
+// a new install brings it back; so every ARM installs, and the new hook is in place before the old
+// one goes, so that no key slips between them. The tables of an old hook that was still installed
+// are kept (the rest of its swallowed presses stays swallowed); those of one that Windows had
+// removed went stale while keys passed unseen, and are seeded afresh. Settings-menu mode notices a
+// removed hook while the menu is open, by menu keys pressed that hook_menu_downs never counted.
 //
 // Start-up handover: the run waits a bounded time for the thread, and a thread may become ready
 // after that wait gave up. Both sides swap hook_handover out of "waiting" with one
@@ -27,6 +34,7 @@ std::atomic<LONG> hook_installed{0};
 std::atomic<LONG> hook_install_failed{0};
 std::atomic<DWORD> hook_install_error{0};
 std::atomic<LONG> presses_let_through{0};
+std::atomic<LONG> hook_menu_downs{0};
 menu_key_ring_t menu_key_ring;
 
 // The two threads share only whole, lock-free 32-bit words.
@@ -96,9 +104,9 @@ struct key_verdict {
 };
 
 // The decision for one key event (vk below 256), given whether the menu is active (open and the
-// game in front) and whether the main loop stands still. Updates the key tables; touches nothing
-// else.
-key_verdict judge_key_event(DWORD vk, bool down, bool injected, bool active, bool loop_stalled) {
+// game in front) and for how long the main loop has not passed (read only for a key-down in an
+// active menu, else 0). Updates the key tables; touches nothing else.
+key_verdict judge_key_event(DWORD vk, bool down, bool injected, bool active, int32_t loop_quiet_ms) {
     const key_verdict pass = {false, 0, false};
     if (is_tracked_modifier(vk)) {
         // Modifiers are only watched, never swallowed.
@@ -120,38 +128,44 @@ key_verdict judge_key_event(DWORD vk, bool down, bool injected, bool active, boo
     menu_key_down[vk] = 1;
     if (swallowed_down[vk]) {
         // The rest of a swallowed press stays swallowed, so the game never sees half a press.
-        const bool queue = active && menu_key_of_code(code)->arrow;
+        const bool queue = active && menu_key_of_code(code)->arrow && loop_quiet_ms <= (int32_t)kLoopRecentMs;
         return {true, (uint8_t)(queue ? code : 0), false};
     }
     if (!active || any_modifier_down() || was_down) return pass;
     // Nobody would forward it, so the press is the game's, whole.
-    if (loop_stalled) return {false, 0, true};
+    if (loop_quiet_ms > (int32_t)kLoopStallMs) return {false, 0, true};
     swallowed_down[vk] = 1;
     return {true, (uint8_t)code, false};
 }
 
-// The main loop's last pass is older than kLoopStallMs. The tick is read after the pass tick, and
-// the difference is signed, so a pass published meanwhile counts as no stall.
-bool main_loop_stalled(void) {
+// How long ago the main loop's last pass was. The tick is read after the pass tick, and the
+// difference is signed, so a pass published meanwhile counts as none ago.
+int32_t main_loop_quiet_ms(void) {
     const uint32_t last_pass = loop_pass_tick.load(std::memory_order_acquire);
-    return (int32_t)(tick_now32() - last_pass) > (int32_t)kLoopStallMs;
+    return (int32_t)(tick_now32() - last_pass);
 }
 
+// No key event is handled between the install and the removal or the seeding: the procedure runs
+// only while this thread waits for messages.
 void arm_hook(void) {
-    if (hook_handle) {
-        hook_installed.store(1, std::memory_order_release);
-        return;
-    }
-    seed_hook_tables();
-    hook_handle = SetWindowsHookExW(WH_KEYBOARD_LL, keyboard_hook_proc, GetModuleHandleW(NULL), 0);
-    if (hook_handle) {
-        hook_installed.store(1, std::memory_order_release);
-        hook_install_failed.store(0, std::memory_order_release);
-    } else {
-        DWORD error = GetLastError();
+    const HHOOK old = hook_handle;
+    const HHOOK fresh = SetWindowsHookExW(WH_KEYBOARD_LL, keyboard_hook_proc, GetModuleHandleW(NULL), 0);
+    if (!fresh) {
+        const DWORD error = GetLastError();
+        // Settings-menu mode gives up the hook on this failure; an old one would only linger.
+        if (old) UnhookWindowsHookEx(old);
+        hook_handle = NULL;
+        hook_installed.store(0, std::memory_order_release);
         hook_install_error.store(error, std::memory_order_release);
         hook_install_failed.store(1, std::memory_order_release);
+        return;
     }
+    hook_handle = fresh;
+    // An old handle that no longer unhooks is one that Windows had removed.
+    const bool old_was_installed = old && UnhookWindowsHookEx(old);
+    if (!old_was_installed) seed_hook_tables();
+    hook_installed.store(1, std::memory_order_release);
+    hook_install_failed.store(0, std::memory_order_release);
 }
 
 void disarm_hook(void) {
@@ -177,6 +191,7 @@ DWORD WINAPI hook_thread_main(LPVOID ready_event) {
     if (!wanted) return 0;
     // 0 (WM_QUIT) and -1 (failure) end the thread as MSG_HOOK_QUIT does.
     while (GetMessageW(&msg, NULL, 0, 0) > 0) {
+        if (seams.hook_message) seams.hook_message(msg.message, hook_handle);
         if (msg.message == MSG_HOOK_ARM) {
             arm_hook();
         } else if (msg.message == MSG_HOOK_DISARM) {
@@ -194,16 +209,31 @@ DWORD WINAPI hook_thread_main(LPVOID ready_event) {
 void start_hook_thread(DWORD wait_ms) {
     hook_thread_id.store(0, std::memory_order_release);
     hook_handover.store(kHandoverWaiting, std::memory_order_release);
-    HANDLE ready = CreateEventW(NULL, TRUE, FALSE, NULL);
+    // The error logged is that of the call that failed, or ERROR_TIMEOUT for a wait that ran out.
+    DWORD error = 0;
     HANDLE theirs = NULL;
+    HANDLE ready = CreateEventW(NULL, TRUE, FALSE, NULL);
+    if (!ready) error = GetLastError();
     if (ready && !DuplicateHandle(GetCurrentProcess(), ready, GetCurrentProcess(), &theirs, 0, FALSE,
-                                  DUPLICATE_SAME_ACCESS))
+                                  DUPLICATE_SAME_ACCESS)) {
+        error = GetLastError();
         theirs = NULL;
+    }
     DWORD id = 0;
-    hook_thread = theirs ? CreateThread(NULL, 0, hook_thread_main, theirs, 0, &id) : NULL;
-    if (!hook_thread && theirs) CloseHandle(theirs);
-    if (hook_thread) WaitForSingleObject(ready, wait_ms);
-    DWORD error = GetLastError();
+    if (theirs) {
+        hook_thread = CreateThread(NULL, 0, hook_thread_main, theirs, 0, &id);
+        if (!hook_thread) {
+            error = GetLastError();
+            CloseHandle(theirs);
+        }
+    }
+    if (hook_thread) {
+        const DWORD waited = WaitForSingleObject(ready, wait_ms);
+        if (waited == WAIT_FAILED)
+            error = GetLastError();
+        else if (waited != WAIT_OBJECT_0)
+            error = ERROR_TIMEOUT;
+    }
     LONG waiting = kHandoverWaiting;
     const bool given_up =
         !hook_thread || hook_handover.compare_exchange_strong(waiting, kHandoverAbandoned, std::memory_order_acq_rel);
@@ -256,9 +286,12 @@ LRESULT CALLBACK keyboard_hook_proc(int code, WPARAM wparam, LPARAM lparam) {
     const KBDLLHOOKSTRUCT* event = reinterpret_cast<const KBDLLHOOKSTRUCT*>(lparam);
     if (event->vkCode >= (DWORD)kKeyCodes) return CallNextHookEx(NULL, code, wparam, lparam);
     const bool injected = (event->flags & LLKHF_INJECTED) != 0;
-    // Only a key-down can be a fresh press, so only then is the loop's pass tick looked at.
-    const bool stalled = active && down && main_loop_stalled();
-    const key_verdict verdict = judge_key_event(event->vkCode, down, injected, active, stalled);
+    // Injected ones too: they show in GetAsyncKeyState like any other.
+    if (down && menu_key_code_of(event->vkCode))
+        hook_menu_downs.store(hook_menu_downs.load(std::memory_order_relaxed) + 1, std::memory_order_release);
+    // The loop's pass tick matters only for a key-down: a fresh press, or a repeat to queue.
+    const int32_t quiet = active && down ? main_loop_quiet_ms() : 0;
+    const key_verdict verdict = judge_key_event(event->vkCode, down, injected, active, quiet);
     if (verdict.let_through) presses_let_through.fetch_add(1, std::memory_order_release);
     if (!verdict.swallow) return CallNextHookEx(NULL, code, wparam, lparam);
     // A full ring loses the event, but the key stays swallowed: it reaches neither side.
@@ -316,5 +349,6 @@ void reset_hook_state(void) {
     hook_install_failed = 0;
     hook_install_error = 0;
     presses_let_through = 0;
+    hook_menu_downs = 0;
     hook_handover = kHandoverWaiting;
 }

@@ -9,7 +9,7 @@
 #include <stdint.h>
 #include <atomic>
 
-constexpr UINT MSG_HOOK_ARM = WM_APP + 1;     // install the hook, or confirm the installed one
+constexpr UINT MSG_HOOK_ARM = WM_APP + 1;     // install a new hook, then remove the old one
 constexpr UINT MSG_HOOK_DISARM = WM_APP + 2;  // remove the hook
 constexpr UINT MSG_HOOK_QUIT = WM_APP + 3;    // remove the hook and end the thread
 
@@ -18,16 +18,24 @@ constexpr UINT MSG_HOOK_QUIT = WM_APP + 3;    // remove the hook and end the thr
 // is swallowed nor close the menu, and must not hold the keyboard meanwhile. Normal passes are
 // at most 20 ms apart plus their steps.
 constexpr uint32_t kLoopStallMs = 1000;
+// Auto-repeats of a swallowed arrow are queued only while the last pass is this recent: those of
+// a stall would all reach cmd.txt at once when the loop comes back, and the mod's cursor jump.
+// They stay swallowed all the same.
+constexpr uint32_t kLoopRecentMs = 100;
 
 // Shared with the main thread: aligned 32-bit words, read and written whole. The hook thread
 // stores with release and the main thread loads with acquire, so hook_install_error is
 // complete by the time hook_install_failed is seen.
 extern std::atomic<DWORD> hook_thread_id;      // main publishes once the thread is ready, clears at the end
-extern std::atomic<LONG> hook_installed;       // hook thread writes; main reads
+extern std::atomic<LONG> hook_installed;       // hook thread sets at each install, clears at removal;
+                                               // main clears before each arming
 extern std::atomic<LONG> hook_install_failed;  // hook thread writes; main clears before each arming
 extern std::atomic<DWORD> hook_install_error;  // hook thread writes before setting hook_install_failed
 extern std::atomic<LONG> presses_let_through;  // hook procedure adds (release) each press it let
                                                // through for a stalled loop; main reads (acquire)
+extern std::atomic<LONG> hook_menu_downs;      // hook procedure adds (release) every menu-key down it
+                                               // sees, injected or not; main reads (acquire) to tell
+                                               // a hook that Windows removed
 
 // One swallowed key on its way to the main thread.
 struct menu_key_event {
@@ -63,8 +71,9 @@ bool push_menu_key(uint8_t code);
 // Consumer side (main thread); false when the ring is empty.
 bool pop_menu_key(menu_key_event* out);
 
-// What MSG_HOOK_ARM does to the tables before installing: clear all three, take the current
-// generation, seed the modifiers and menu keys from read_key_state. Hook thread (and tests).
+// What MSG_HOOK_ARM does to the tables of a new hook that replaces none: clear all three, take
+// the current generation, seed the modifiers and menu keys from read_key_state. Hook thread (and
+// tests).
 void seed_hook_tables(void);
 // Empties the ring and the tables and clears the shared flags (reset_bridge_state).
 void reset_hook_state(void);

@@ -1,15 +1,18 @@
 // Settings-menu mode on the main thread. The mode itself is menu_open; the hook thread installs
-// the hook on MSG_HOOK_ARM and this module confirms it through hook_installed, gives up after
-// 700 ms, and removes the hook 1500 ms after a close (until then the hook still swallows the
-// rest of presses it swallowed before, and nothing new). Three failsafes make sure the player's
-// keyboard is never left captured: the game window away for more than 2 s, no key for 120 s,
-// or the mod not touching menu_state.txt for 5 s.
+// a new hook on each MSG_HOOK_ARM and this module confirms it through hook_installed (cleared
+// before each arming, so a flag left from an older hook confirms nothing), gives up after 700 ms,
+// and removes the hook 1500 ms after a close (until then the hook still swallows the rest of
+// presses it swallowed before, and nothing new). Three failsafes make sure the player's keyboard
+// is never left captured: the game window away for more than 2 s, no key for 120 s, or the mod
+// not touching menu_state.txt for 5 s. While the menu is open, a hook that Windows removed is
+// noticed and installed again.
 //
 //   state                  menu_open  arm_pending  hook_unavailable  menu_closed_at  hook
 //   Closed                     0           0              0                0           none
 //   Closed, hook lingering     0           0              0            the close       installed
 //   Arming                     1           1              0               any          requested
 //   Open                       1           0              0               any          installed
+//   Reinstalling               1       1 (silent)         0               any          requested again
 //   Unavailable                0           0              1           the give-up      none, or a late one
 //
 //                 F2 / mod "1"                   hook_installed: "Armed"
@@ -18,11 +21,18 @@
 //     | more than 1500 ms after         | hook failed or 700 ms: "NoHook"   | F2, F4, Escape, Backspace,
 //     | the close: DISARM posted,       v                                   | mod "0"; a failsafe
 //     | "keyboard hook removed"     Unavailable (final: every opening       | also writes "MenuOff"
-//     |                             is refused; a hook installed late is    | (from Arming too)
+//     |                             is refused, and "NoHook" written        | (from Arming and
+//     |                             again; a hook installed late is         | Reinstalling too)
 //     |                             removed as after a close)               |
 //   Closed, hook lingering <------------------------------------------------+
 //
-// An opening while the hook lingers arms it again at once: "Armed" is written in that same pass.
+//           a menu key pressed that the hook never counted: ARM (at most every 2 s)
+//   Open ------------------------------------------------------------------------> Reinstalling
+//        <--- hook_installed: "keyboard hook reinstalled (Windows had removed it)", nothing written
+//   Reinstalling --- hook failed or 700 ms: "NoHook" ---> Unavailable
+//
+// Without a hook thread every opening is refused as in Unavailable.
+// An opening while the hook lingers installs a new hook too; "Armed" follows that install.
 // Elapsed times use ticks_since, which counts a clock going backwards as no time at all.
 #include "keys/menu_mode.h"
 #include <string.h>
@@ -32,6 +42,7 @@
 #include "keys/menu_keys.h"
 #include "run/clock.h"
 #include "run/log.h"
+#include "run/seams.h"
 #include "run/settings.h"
 
 std::atomic<LONG> menu_open{0};
@@ -53,11 +64,17 @@ constexpr int kStateBytes = 47;
 constexpr int kMenuKeysLogged = 60;
 // Numbers this large mean nothing; they stop growing instead of overflowing.
 constexpr long kStateNumberCap = 100000000;
+// A menu key seen pressed has this long to show in the hook's count: the hook procedure runs
+// before the key state changes, but one that Windows found slow may finish late.
+constexpr uint64_t kHookCountGraceMs = 300;
+constexpr uint64_t kReinstallEveryMs = 2000;
+constexpr int kReinstallsLogged = 10;
 
 // ---- Main-thread state.
 wchar_t menu_state_path[kPathCap];
 bool hook_unavailable = false;  // final: hook install failed or timed out
 bool arm_pending = false;
+bool arm_silent = false;  // the pending arming replaces a hook that Windows removed
 uint64_t arm_requested_at = 0;
 uint64_t menu_opened_at = 0;
 uint64_t not_in_front_since = 0;  // 0 while the game is in front
@@ -70,6 +87,15 @@ int menu_keys_logged = 0;
 uint64_t last_pass_at = 0;       // 0 before the loop's first pass
 uint64_t last_stall_ms = 0;      // the last gap between passes longer than kLoopStallMs
 LONG presses_reported = 0;       // presses_let_through as of the last stall line
+// The watch for a hook that Windows removed; it starts afresh (primed) at each confirmed hook.
+bool drop_watch_primed = false;
+bool menu_key_was_down[kMenuKeyCount];
+LONG downs_at_last_pass = 0;     // hook_menu_downs as read at the watch's last pass
+uint64_t unseen_press_at = 0;    // 0 unless a press is waiting to show in the hook's count
+LONG unseen_press_downs = 0;     // the count it waits to see move
+bool hook_drop_noticed = false;
+uint64_t last_reinstall_at = 0;  // 0 before the first reinstall
+int reinstalls = 0;
 
 // White space, an optional sign, then digits up to the first non-digit; no digits give 0.
 long read_state_number(const char* text) {
@@ -88,6 +114,16 @@ void post_to_hook_thread(UINT message) {
     // swallows nothing new.
     if (thread) PostThreadMessageW(thread, message, 0, 0);
 }
+
+// Only an install made for this request confirms it, so both flags start clear.
+void request_arming(uint64_t now, bool silent) {
+    arm_pending = true;
+    arm_silent = silent;
+    arm_requested_at = now;
+    hook_installed.store(0);
+    hook_install_failed.store(0);
+    post_to_hook_thread(MSG_HOOK_ARM);
+}
 }  // namespace
 
 void open_menu_mode(const char* reason) {
@@ -95,16 +131,16 @@ void open_menu_mode(const char* reason) {
     if (menu_open.load()) return;
     if (hook_unavailable || hook_thread_id.load(std::memory_order_acquire) == 0) {
         log_line("settings menu opened (%s): no keyboard hook available, keys are not swallowed", reason);
+        // Every time: a mod that asks again is told again that its menu cannot take the keys.
+        write_command("NoHook", tick_now32());
         return;
     }
     menu_open.store(1, std::memory_order_release);
     menu_opened_at = t;
     last_key_activity = t;
     not_in_front_since = 0;
-    arm_pending = true;
-    arm_requested_at = t;
-    hook_install_failed.store(0);
-    post_to_hook_thread(MSG_HOOK_ARM);
+    hook_drop_noticed = false;
+    request_arming(t, false);
     log_line("settings menu open (%s): swallowing Up/Down/Left/Right/Enter/Space/Escape/Backspace while the game "
              "is in front",
              reason);
@@ -116,6 +152,7 @@ void close_menu_mode(const char* reason) {
     menu_open.store(0, std::memory_order_release);
     menu_closed_at = t;
     arm_pending = false;
+    hook_drop_noticed = false;
     log_line("settings menu closed (%s): keys pass to the game again", reason);
 }
 
@@ -165,8 +202,14 @@ void check_hook_arming(uint64_t now) {
     if (!arm_pending) return;
     if (hook_installed.load(std::memory_order_acquire)) {
         arm_pending = false;
-        write_command("Armed", tick_now32());
-        log_line("keyboard hook installed");
+        if (arm_silent) {
+            // The mod's menu never knew the hook was gone: nothing for cmd.txt.
+            if (reinstalls < kReinstallsLogged) log_line("keyboard hook reinstalled (Windows had removed it)");
+            reinstalls++;
+        } else {
+            write_command("Armed", tick_now32());
+            log_line("keyboard hook installed");
+        }
         return;
     }
     const bool failed = hook_install_failed.load(std::memory_order_acquire) != 0;
@@ -181,6 +224,54 @@ void check_hook_arming(uint64_t now) {
     menu_closed_at = now;
     log_line("keyboard hook could not be installed (error %lu); settings menu runs without swallowing", error);
     write_command("NoHook", tick_now32());
+}
+
+// Reads the menu keys' state and the hook's count; sets hook_drop_noticed when a press did not
+// show in the count within the grace. The count is read before the key states: a press that the
+// states show has by then been counted by a live hook, unless its procedure is late. A key that
+// the live hook swallows may not show in the states at all, and needs no count. Only menu keys
+// are read, so the mouse plays no part.
+void notice_removed_hook(uint64_t now) {
+    const LONG downs = hook_menu_downs.load(std::memory_order_acquire);
+    bool pressed = false;
+    for (int i = 0; i < kMenuKeyCount; i++) {
+        const SHORT state = read_key_state(kMenuKeys[i].vk);
+        const bool down = (state & 0x8000) != 0;
+        // A rising edge, or bit 0 for a tap between two passes; a key held when the watch began
+        // counts from its next press.
+        if (drop_watch_primed && !menu_key_was_down[i] && (down || (state & 0x0001))) pressed = true;
+        menu_key_was_down[i] = down;
+    }
+    if (!drop_watch_primed) {
+        drop_watch_primed = true;
+        unseen_press_at = 0;
+    } else if (unseen_press_at == 0) {
+        if (pressed && downs == downs_at_last_pass) {
+            unseen_press_at = now;
+            unseen_press_downs = downs;
+        }
+    } else if (downs != unseen_press_downs) {
+        unseen_press_at = 0;
+    } else if (ticks_since(now, unseen_press_at) > kHookCountGraceMs) {
+        unseen_press_at = 0;
+        hook_drop_noticed = true;
+    }
+    downs_at_last_pass = downs;
+}
+
+// While the menu is open on a confirmed hook: a hook that Windows removed is installed again,
+// at most every 2 s.
+void watch_for_removed_hook(uint64_t now) {
+    if (!menu_open.load() || arm_pending || !hook_installed.load(std::memory_order_acquire)) {
+        drop_watch_primed = false;
+        return;
+    }
+    if (!hook_drop_noticed) notice_removed_hook(now);
+    if (!hook_drop_noticed) return;
+    if (last_reinstall_at != 0 && ticks_since(now, last_reinstall_at) < kReinstallEveryMs) return;
+    hook_drop_noticed = false;
+    last_reinstall_at = now;
+    request_arming(now, true);
 }
 
 void remove_idle_hook(uint64_t now) {
@@ -249,6 +340,7 @@ void check_menu_failsafes(uint64_t now) {
 void run_menu_steps(uint64_t now) {
     drain_menu_keys(now);
     check_hook_arming(now);
+    watch_for_removed_hook(now);
     remove_idle_hook(now);
     poll_menu_state(now);
     check_menu_failsafes(now);
@@ -260,6 +352,7 @@ void reset_menu_mode(void) {
     last_key_activity = 0;
     hook_unavailable = false;
     arm_pending = false;
+    arm_silent = false;
     arm_requested_at = 0;
     menu_opened_at = 0;
     not_in_front_since = 0;
@@ -274,4 +367,12 @@ void reset_menu_mode(void) {
     last_pass_at = 0;
     last_stall_ms = 0;
     presses_reported = 0;
+    drop_watch_primed = false;
+    memset(menu_key_was_down, 0, sizeof menu_key_was_down);
+    downs_at_last_pass = 0;
+    unseen_press_at = 0;
+    unseen_press_downs = 0;
+    hook_drop_noticed = false;
+    last_reinstall_at = 0;
+    reinstalls = 0;
 }

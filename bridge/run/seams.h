@@ -24,6 +24,10 @@ struct bridge_seams {
     // The speech file watch's read: ReadDirectoryChangesW on one folder, without its subtree,
     // byte count or completion routine.
     BOOL (*read_directory_changes)(HANDLE folder, void* buffer, DWORD bytes, DWORD filter, OVERLAPPED* overlapped);
+    // The hook as Windows may treat it: runs on the hook thread with each message it takes, before
+    // serving it, and the hook it has installed (NULL for none), which the test may remove behind
+    // the thread's back.
+    void (*hook_message)(UINT message, HHOOK installed);
 };
 extern bridge_seams seams;
 

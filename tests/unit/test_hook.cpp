@@ -366,6 +366,26 @@ TEST(the_ring_keeps_every_event_in_order_between_two_threads_at_full_speed) {
 }
 
 namespace {
+// Test messages the hook thread ignores; the seam acts on them on that thread.
+constexpr UINT kProbe = WM_APP + 8;  // notes the installed hook; the thread has served all before it
+constexpr UINT kDrop = WM_APP + 9;   // removes the installed hook as Windows does, unannounced
+HHOOK probed_hook = NULL;
+BOOL dropped = FALSE;
+std::atomic<LONG> probes{0};
+void watch_hook_messages(UINT message, HHOOK installed) {
+    if (message == kDrop) dropped = UnhookWindowsHookEx(installed);
+    if (message != kProbe) return;
+    probed_hook = installed;
+    probes.fetch_add(1);
+}
+// Waits until the hook thread has served everything posted so far; the hook it has installed.
+HHOOK hook_after_posted(DWORD thread) {
+    const LONG before = probes.load();
+    PostThreadMessageW(thread, kProbe, 0, 0);
+    for (int waited = 0; probes.load() == before && waited < 2000; waited++) Sleep(1);
+    return probed_hook;
+}
+
 // The hook thread as seen from inside, taken on the thread right before it reports ready.
 HANDLE seen_thread = NULL;
 DWORD seen_thread_id = 0;
@@ -386,6 +406,7 @@ TEST(the_hook_thread_serves_arm_disarm_and_quit) {
     front = true;
     hold_back = NULL;
     seams.hook_thread_starting = take_hook_thread;
+    seams.hook_message = watch_hook_messages;
     start_hook_thread(2000);
     REQUIRE(seen_thread != NULL);
     const DWORD id = seen_thread_id;
@@ -401,11 +422,15 @@ TEST(the_hook_thread_serves_arm_disarm_and_quit) {
     CHECK(wait_until(hook_installed, 1, 2000));
     CHECK_EQ(hook_install_failed.load(), 0L);
 
-    // A second arming confirms the hook and keeps the tables: Up still counts as held.
+    // A second arming installs a new hook, removes the old one and keeps the tables: Up still
+    // counts as held.
+    const HHOOK first = hook_after_posted(id);
     held[VK_UP] = 0;
     hook_installed = 0;
     CHECK(PostThreadMessageW(id, MSG_HOOK_ARM, 0, 0));
     CHECK(wait_until(hook_installed, 1, 2000));
+    CHECK(hook_after_posted(id) != first);
+    CHECK(!UnhookWindowsHookEx(first));
     menu_open = 1;
     note_loop_pass(tick_now());
     CHECK(send(VK_UP, WM_KEYDOWN) != 1);
@@ -435,15 +460,15 @@ TEST(a_hook_thread_ready_too_late_never_serves_and_the_menu_refuses_to_open) {
     seams.hook_thread_starting = take_hook_thread;
     start_hook_thread(50);
     CHECK_EQ(hook_thread_id.load(), 0ul);
-    CHECK_EQ(unit_count(unit_log(), "] hook thread: could not start ("), 1);
-    // F2 is still the mod's; the menu stays closed.
+    CHECK_EQ(unit_logged("hook thread: could not start (1460); the settings menu will not swallow keys"), 1);
+    // F2 is still the mod's; the menu stays closed, and the mod is told.
     memset(held, 0, sizeof held);
     held[VK_F2] = (SHORT)0x8001;
     seams.key_state = held_query;
     front = true;
     seams.game_window_in_front = front_query;
     poll_hotkeys();
-    CHECK_EQ(unit_cmd_names(dir + L"\\cmd.txt"), std::string("F2"));
+    CHECK_EQ(unit_cmd_names(dir + L"\\cmd.txt"), std::string("NoHook F2"));
     CHECK_EQ(menu_open.load(), 0L);
     CHECK_EQ(unit_logged("settings menu opened (F2): no keyboard hook available, keys are not swallowed"), 1);
     // Let go, it ends without ever publishing itself or serving a message.
@@ -465,18 +490,23 @@ TEST(a_stalled_main_loop_lets_fresh_presses_through) {
     begin();
     unit_begin_log();
     const uint64_t pass_at = unit_fake_clock_now();
-    // Swallowed up to 1000 ms after the last pass.
-    unit_fake_clock_set(pass_at + 999);
+    // Arrow repeats are queued up to 100 ms after the last pass, later only swallowed: those of a
+    // stall would reach the mod all at once.
+    unit_fake_clock_set(pass_at + 100);
     CHECK(down(VK_LEFT));
+    CHECK(down(VK_LEFT));
+    unit_fake_clock_set(pass_at + 101);
+    CHECK(down(VK_LEFT));
+    // Fresh presses are swallowed up to 1000 ms after the last pass.
+    unit_fake_clock_set(pass_at + 999);
     CHECK(down(VK_RETURN));
     // Past it, a fresh press is the game's, whole; the rest of the presses swallowed before stays
-    // swallowed, and arrow repeats are still queued.
+    // swallowed.
     unit_fake_clock_set(pass_at + 1001);
     CHECK(!down(VK_DOWN));
     CHECK(!down(VK_DOWN));
     CHECK(!up(VK_DOWN));
-    CHECK(down(VK_LEFT));
-    CHECK(up(VK_LEFT));
+    for (int i = 0; i < kRingSlots; i++) CHECK(down(VK_LEFT));
     CHECK(down(VK_RETURN));
     CHECK(up(VK_RETURN));
     // The other rows pass as before and count nothing.
@@ -485,18 +515,82 @@ TEST(a_stalled_main_loop_lets_fresh_presses_through) {
     CHECK(!up(VK_UP));
     CHECK(!up(VK_LSHIFT));
     CHECK_EQ(presses_let_through.load(), 1L);
-    CHECK_EQ(queued(), std::string("Left Enter Left"));
-    // The next pass reports the stall once and the keys are swallowed again.
+    CHECK_EQ(queued(), std::string("Left Left Enter"));
+    // The next pass reports the stall once; keys are swallowed again, repeats queued again.
     unit_fake_clock_set(pass_at + 4200);
     note_loop_pass(unit_fake_clock_now());
     note_loop_pass(unit_fake_clock_now() + 20);
     CHECK_EQ(unit_logged("main loop stood still for 4200 ms; 1 menu key presses went to the game meanwhile"), 1);
     CHECK_EQ(unit_count(unit_log(), "stood still"), 1);
+    CHECK(down(VK_LEFT));
+    CHECK(up(VK_LEFT));
     CHECK(down(VK_SPACE));
     CHECK(up(VK_SPACE));
-    CHECK_EQ(queued(), std::string("Space"));
+    CHECK_EQ(queued(), std::string("Left Space"));
     // A pass tick newer than the hook's own reading is no stall.
     unit_fake_clock_set(pass_at + 4100);
     CHECK(down(VK_UP));
     CHECK(up(VK_UP));
+}
+
+TEST(a_hook_that_windows_removed_is_installed_again_while_the_menu_is_open) {
+    const std::wstring dir = unit_begin_log();
+    create_command_file();
+    prepare_menu_state();
+    memset(held, 0, sizeof held);
+    seams.key_state = held_query;
+    front = true;
+    seams.game_window_in_front = front_query;
+    seams.hook_message = watch_hook_messages;
+    unit_fake_clock_install(1000000);
+    start_hook_thread(2000);
+    const DWORD id = hook_thread_id.load();
+    REQUIRE(id != 0);
+    // One main-loop pass, ms after the last, once the hook thread has served what was posted;
+    // the mod answers at every pass.
+    int answers = 0;
+    auto pass = [&](uint64_t ms) {
+        hook_after_posted(id);
+        unit_write_file(dir + L"\\menu_state.txt", "menu 1 " + std::to_string(++answers));
+        unit_fake_clock_advance(ms);
+        note_loop_pass(unit_fake_clock_now());
+        run_menu_steps(unit_fake_clock_now());
+    };
+    const auto reinstalls = [] { return unit_logged("keyboard hook reinstalled (Windows had removed it)"); };
+    open_menu_mode("F2");
+    pass(20);
+    pass(20);
+    // Keys the live hook saw, and the mouse, are no sign of a removed hook.
+    held[VK_DOWN] = held[VK_LBUTTON] = (SHORT)0x8000;
+    CHECK(down(VK_DOWN));
+    pass(20);
+    pass(1000);
+    held[VK_DOWN] = 0;
+    CHECK(up(VK_DOWN));
+    pass(1000);
+    CHECK_EQ(reinstalls(), 0);
+    // Removed: a key pressed that the hook never saw is noticed after 300 ms, and a new hook,
+    // seeded afresh, takes over; again and again at most every 2 s, logged for the first 10.
+    for (int round = 0; round < 12; round++) {
+        const HHOOK removed = hook_after_posted(id);
+        PostThreadMessageW(id, kDrop, 0, 0);
+        held[VK_UP] = 0;
+        pass(20);
+        held[VK_UP] = (SHORT)0x8000;
+        pass(20);
+        pass(300);
+        pass(1);  // noticed, 341 ms after the last reinstall
+        if (round > 0) pass(1658);
+        CHECK_EQ(reinstalls(), round < 10 ? round : 10);
+        if (round > 0) pass(1);
+        pass(0);
+        CHECK(dropped);
+        CHECK(hook_after_posted(id) != removed);
+    }
+    CHECK(!down(VK_UP));
+    CHECK_EQ(reinstalls(), 10);
+    CHECK_EQ(menu_open.load(), 1L);
+    // The mod never heard of it.
+    CHECK_EQ(unit_cmd_names(dir + L"\\cmd.txt"), std::string("Armed Down"));
+    stop_hook_thread(1500);
 }
