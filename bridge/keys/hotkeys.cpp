@@ -41,6 +41,12 @@ void forward_press(int index, uint64_t now) {
     // The mode changes before the mod reads the key, so the mod never sees F2 ahead of the
     // state it caused.
     if (hotkey_table[index].vk == VK_F4 && menu_open) close_menu_mode("F4");
+    // A refused opening is told after the key, so the mod closes the menu that F2 opened.
+    if (hotkey_table[index].vk == VK_F2 && !menu_open && !menu_mode_available()) {
+        write_command(name, tick_now32());
+        open_menu_mode("F2");
+        return;
+    }
     if (hotkey_table[index].vk == VK_F2) {
         if (menu_open)
             close_menu_mode("F2");

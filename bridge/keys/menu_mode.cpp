@@ -126,10 +126,12 @@ void request_arming(uint64_t now, bool silent) {
 }
 }  // namespace
 
+bool menu_mode_available(void) { return !hook_unavailable && hook_thread_id.load(std::memory_order_acquire) != 0; }
+
 void open_menu_mode(const char* reason) {
     const uint64_t t = tick_now();
     if (menu_open.load()) return;
-    if (hook_unavailable || hook_thread_id.load(std::memory_order_acquire) == 0) {
+    if (!menu_mode_available()) {
         log_line("settings menu opened (%s): no keyboard hook available, keys are not swallowed", reason);
         // Every time: a mod that asks again is told again that its menu cannot take the keys.
         write_command("NoHook", tick_now32());

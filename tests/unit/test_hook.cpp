@@ -468,7 +468,7 @@ TEST(a_hook_thread_ready_too_late_never_serves_and_the_menu_refuses_to_open) {
     front = true;
     seams.game_window_in_front = front_query;
     poll_hotkeys();
-    CHECK_EQ(unit_cmd_names(dir + L"\\cmd.txt"), std::string("NoHook F2"));
+    CHECK_EQ(unit_cmd_names(dir + L"\\cmd.txt"), std::string("F2 NoHook"));
     CHECK_EQ(menu_open.load(), 0L);
     CHECK_EQ(unit_logged("settings menu opened (F2): no keyboard hook available, keys are not swallowed"), 1);
     // Let go, it ends without ever publishing itself or serving a message.
