@@ -7,13 +7,19 @@
 --
 -- Plain Lua 5.4 using io, os and string only, so a mod can copy it beside its own files and
 -- load it with dofile or require. A file that cannot be written is an answer (nil and a
--- message), never an error: a mod has to survive a missing folder. A wrong argument is a
--- programming mistake and raises. No file is held open between calls.
+-- message), never an error: a mod has to survive a missing folder. So is a missing text (nil),
+-- the mod's own missing string, which should not break the game's hook it is spoken from. Any
+-- other wrong argument is a programming mistake and raises. No file is held open between calls.
+-- One Lua state owns the bridge's files: a second one would take the same keys and write
+-- the menu's counter over the first one's.
 --
 --   local tolvane = dofile(mod_folder .. "/tolvane_speech.lua")
 --   local bridge = tolvane.open(bridge_folder)
 
 local M = {}
+
+-- The release of TolvaneSpeech this module comes with.
+M.VERSION = "1.0.0"
 
 -- The bridge cuts a line after 16384 bytes (prefix included, line feed not), and it reads
 -- each piece as a line of its own.
@@ -39,28 +45,44 @@ end
 
 -- One open, one write and one close per call: no handle stays open on a file the bridge
 -- follows, and a call's lines go out together. The bridge takes a line only once its line feed
--- is there, so it never reads half of one.
+-- is there, so it never reads half of one. A third result, true, says that the file was opened
+-- and the write failed after that, so part of data may be in it.
 local function write_file(path, mode, data)
     local file, err = io.open(path, mode)
     if not file then return nil, err end
     local written, werr = file:write(data)
     local closed, cerr = file:close()
     if written and closed then return true end
-    return nil, werr or cerr
+    return nil, werr or cerr, true
 end
 
--- Lua's own string functions take a number where a text is due; so does this module.
--- Checked by each public function itself, so the error names the caller's line.
+-- Appends to speech.txt. A write cut short (a full disk) may leave the file inside a line; the
+-- next write then starts with a line feed, so that its text is not glued to that part (the
+-- bridge skips the empty line this makes where nothing was cut).
+local function append_speech(self, data)
+    local ok, err, partly = write_file(self.speech_path, "ab", self.speech_cut and "\n" .. data or data)
+    if ok then self.speech_cut = false elseif partly then self.speech_cut = true end
+    return ok, err
+end
+
+-- Lua's own string functions take a number where a text is due; so does this module, and a
+-- value that knows its text (__tostring) gives that. nil gives nil and a message. Checked by
+-- each public function itself, so the error names the caller's line.
 local function check_text(text)
-    if type(text) == "number" then return tostring(text) end
-    if type(text) ~= "string" then error("tolvane: text must be a string, got " .. type(text), 3) end
-    return text
+    local kind = type(text)
+    if kind == "string" then return text end
+    if kind == "number" then return tostring(text) end
+    if kind == "nil" then return nil, "tolvane: no text (nil)" end
+    local meta = getmetatable(text)
+    if type(meta) == "table" and meta.__tostring then return tostring(text) end
+    error("tolvane: text must be a string, got " .. kind, 3)
 end
 
 -- Each run of CR and LF becomes one space: a line feed inside a text would end its line, and
--- the rest, as a line of its own, would cut the first part off.
+-- the rest, as a line of its own, would cut the first part off. Any other control byte becomes
+-- a space as well: a NUL would end the text where the bridge hands it on, and none is speech.
 local function one_line(text)
-    return (text:gsub("[\r\n]+", " "))
+    return (text:gsub("[\r\n]+", " "):gsub("[\0-\31\127]", " "))
 end
 
 -- The bridge drops a line that is only blanks after its prefix, so nothing is written for it.
@@ -108,19 +130,39 @@ local function write_text(self, text, flag)
     for i, piece in ipairs(pieces(text, LINE_MAX - 1)) do
         data = data .. (i == 1 and flag or "+") .. piece .. "\n"
     end
-    return write_file(self.speech_path, "ab", data)
+    return append_speech(self, data)
 end
 
--- The longest start of text that fits units UTF-16 units, cut between characters: a
--- character of four UTF-8 bytes takes two units, any other one.
+-- The bytes of the well-formed UTF-8 character at i of text, or nil: a stray continuation
+-- byte, a sequence cut short, an overlong form, a surrogate, or past U+10FFFF.
+local function char_bytes(text, i)
+    local b1, b2, b3, b4 = text:byte(i, i + 3)
+    if b1 < 0x80 then return 1 end
+    local length, low, high -- the second byte's range
+    if b1 >= 0xC2 and b1 <= 0xDF then length, low, high = 2, 0x80, 0xBF
+    elseif b1 == 0xE0 then length, low, high = 3, 0xA0, 0xBF
+    elseif b1 == 0xED then length, low, high = 3, 0x80, 0x9F
+    elseif b1 >= 0xE1 and b1 <= 0xEF then length, low, high = 3, 0x80, 0xBF
+    elseif b1 == 0xF0 then length, low, high = 4, 0x90, 0xBF
+    elseif b1 >= 0xF1 and b1 <= 0xF3 then length, low, high = 4, 0x80, 0xBF
+    elseif b1 == 0xF4 then length, low, high = 4, 0x80, 0x8F
+    else return nil end
+    if not b2 or b2 < low or b2 > high then return nil end
+    if length >= 3 and not continuation(b3) then return nil end
+    if length == 4 and not continuation(b4) then return nil end
+    return length
+end
+
+-- The longest start of text that fits units UTF-16 units, cut between characters, counted as
+-- the bridge's conversion counts them: a character of four UTF-8 bytes takes two units, any
+-- other one, and so does each byte that starts no character (it becomes U+FFFD).
 local function fit_units(text, units)
-    local used = 0
-    for i = 1, #text do
-        local byte = text:byte(i)
-        if not continuation(byte) then
-            used = used + (byte >= 0xF0 and 2 or 1)
-            if used > units then return text:sub(1, i - 1) end
-        end
+    local used, i = 0, 1
+    while i <= #text do
+        local length = char_bytes(text, i)
+        used = used + (length == 4 and 2 or 1)
+        if used > units then return text:sub(1, i - 1) end
+        i = i + (length or 1)
     end
     return text
 end
@@ -166,34 +208,42 @@ function M.open(folder, clock)
         menu_open = false,
         menu_count = nil, -- read from menu_state.txt at the first write
         menu_written_at = 0,
-        cmd_read = 0, -- bytes of cmd.txt taken so far, complete lines only
+        cmd_read = nil, -- bytes of cmd.txt taken so far, complete lines only; nil: not looked yet
         cmd_last = "", -- the last line taken, with its line feed
+        speech_cut = false, -- the last write to speech.txt failed part way
     }, Bridge)
 end
 
 -- Once when the mod starts, before it starts the bridge: an empty speech.txt, so that a bridge
 -- reading it from the start does not speak the last session's lines again, and the menu
 -- written as closed, so that this is the first text a new bridge sees (its baseline) and the
--- mod's first opening counts at once.
+-- mod's first opening counts at once. The keys in cmd.txt so far are the last session's: the
+-- next commands starts after them.
 function Bridge:reset()
     local ok, err = write_file(self.speech_path, "wb", "")
     if not ok then return nil, err end
+    self.speech_cut = false
     self.menu_open = false
+    self.cmd_read, self.cmd_last = nil, ""
     return write_menu(self)
 end
 
 -- Speak text, cutting off what is being said.
 function Bridge:say(text)
-    return write_text(self, check_text(text), "!")
+    local checked, why = check_text(text)
+    if not checked then return nil, why end
+    return write_text(self, checked, "!")
 end
 
 -- Speak text after what is being said.
 function Bridge:queue(text)
-    return write_text(self, check_text(text), "+")
+    local checked, why = check_text(text)
+    if not checked then return nil, why end
+    return write_text(self, checked, "+")
 end
 
 function Bridge:stop()
-    return write_file(self.speech_path, "ab", "-\n")
+    return append_speech(self, "-\n")
 end
 
 -- Speak text unless ok() comes within seconds. A text longer than the bridge keeps is cut to
@@ -202,13 +252,15 @@ function Bridge:watchdog(seconds, text)
     if type(seconds) ~= "number" or seconds % 1 ~= 0 or seconds < 1 or seconds > 3600 then
         error("tolvane: watchdog seconds must be an integer from 1 to 3600, got " .. tostring(seconds), 2)
     end
-    text = fit_units(one_line(check_text(text)), WATCHDOG_UNITS)
-    if blank(text) then return true end
-    return write_file(self.speech_path, "ab", string.format("?%d %s\n", seconds, text))
+    local checked, why = check_text(text)
+    if not checked then return nil, why end
+    checked = fit_units(one_line(checked), WATCHDOG_UNITS)
+    if blank(checked) then return true end
+    return append_speech(self, string.format("?%d %s\n", seconds, checked))
 end
 
 function Bridge:ok()
-    return write_file(self.speech_path, "ab", "#ok\n")
+    return append_speech(self, "#ok\n")
 end
 
 -- True when the mod's settings menu opens, false when it closes.
@@ -231,38 +283,53 @@ function Bridge:keep_menu_alive()
     return write_menu(self)
 end
 
+-- The C runtime's errno for a missing file or folder, on Windows as elsewhere.
+local ENOENT = 2
+
+-- The bytes of path from offset on; nil when it is missing, false when it is there but cannot
+-- be read now (a virus scanner holding it, say).
 local function read_from(path, offset)
-    local file = io.open(path, "rb")
-    if not file then return nil end
-    file:seek("set", offset)
-    local data = file:read("a") or ""
+    local file, _, code = io.open(path, "rb")
+    if not file then
+        if code == ENOENT then return nil end
+        return false
+    end
+    local data = file:seek("set", offset) and file:read("a")
     file:close()
-    return data
+    return data or false
 end
 
 -- The complete lines of cmd.txt since the last call, in order, as {name = "F1", tick = 12345};
--- a missing file gives an empty list.
+-- a missing file gives an empty list. The first call after open and after reset only marks
+-- where the file ends: what it holds was handed over before, to an earlier load of the mod or
+-- in the last session, and handing it over again would run those keys' actions again.
 function Bridge:commands()
     local list = {}
-    local last = self.cmd_last
-    local data = read_from(self.cmd_path, self.cmd_read - #last)
+    local read, last = self.cmd_read or 0, self.cmd_last
+    local data = read_from(self.cmd_path, read - #last)
     -- Every new bridge empties the file. When it no longer holds the line taken last where it
     -- was (shorter now, or rewritten past that point already), it is read from the start.
     if data and data:sub(1, #last) ~= last then
-        self.cmd_read, last = 0, ""
+        read, last = 0, ""
         data = read_from(self.cmd_path, 0)
     end
+    -- Not readable now: the same place next time.
+    if data == false then return list end
     if not data then
         -- Whatever appears later is new.
         self.cmd_read, self.cmd_last = 0, ""
         return list
     end
+    local first = self.cmd_read == nil
     -- Up to the last line feed; a partial last line waits for the next call.
     local complete = data:sub(#last + 1):match("^.*\n")
     if not complete then
-        self.cmd_last = last
+        self.cmd_read, self.cmd_last = read, last
         return list
     end
+    self.cmd_read = read + #complete
+    self.cmd_last = complete:match("[^\n]*\n$")
+    if first then return list end
     for line in complete:gmatch("([^\n]*)\n") do
         -- Lines other than "key NAME TICK" are skipped.
         local name, tick = line:match("^key (%w+) (%d+)$")
@@ -274,8 +341,6 @@ function Bridge:commands()
             if name == "MenuOff" or name == "NoHook" then self.menu_open = false end
         end
     end
-    self.cmd_read = self.cmd_read + #complete
-    self.cmd_last = complete:match("[^\n]*\n$")
     return list
 end
 

@@ -76,6 +76,7 @@ def resident_run(bed, hang):
     mod = h.LuaMod(scene)  # the scripted mod, on mod/tolvane_speech.lua
     print("   the mod's calls, and what each appends to speech.txt:")
     mod_calls(scene, mod, ["bridge:reset()", 'bridge:say("Tolvane Doduzu version 1.0 loaded")'])
+    mod.call("names()")  # from here on it reads its commands, as a mod does every frame
     print("   (so far the bridge does not run)")
     game = h.start_launching_game(scene, dll, title="Tolvane")
     print("   the stand-in game %s (pid %d) called tolvane_launch; TolvaneLaunch.log says:"

@@ -4,8 +4,9 @@ them. Prints each file's size and the zip's SHA-256.
 
 usage: package.py ZIP FILE...
 
-Two runs over the same files give the same bytes: every entry has the same fixed time and
-attributes, and nothing of the machine (owner, permissions, folder) goes into the zip.
+Two runs over the same files give the same bytes, on any machine: every entry is stored, not
+compressed, so no compression library's version shows in them; every entry has the same fixed
+time and attributes; and nothing of the machine (owner, permissions, folder) goes into the zip.
 """
 import hashlib
 import os
@@ -21,7 +22,7 @@ def entry(name):
     info = zipfile.ZipInfo(name, FIXED_TIME)
     info.create_system = 0  # MS-DOS attributes, as Windows' own zip folders write them
     info.external_attr = FILE_ATTRIBUTE_ARCHIVE
-    info.compress_type = zipfile.ZIP_DEFLATED
+    info.compress_type = zipfile.ZIP_STORED
     return info
 
 
@@ -38,13 +39,13 @@ def main(out, paths):
     partial = out + ".part"
     with zipfile.ZipFile(partial, "w") as zf:
         for name, data in contents:
-            zf.writestr(entry(name), data, compresslevel=9)
+            zf.writestr(entry(name), data)
     os.replace(partial, out)  # never a half-written zip under the release's name
 
     with open(out, "rb") as f:
         packed = f.read()
     for name, data in contents:
-        print("%-20s %7d bytes" % (name, len(data)))
+        print("%-28s %7d bytes" % (name, len(data)))
     print("%s: %d bytes, SHA-256 %s" % (out, len(packed), hashlib.sha256(packed).hexdigest()))
 
 

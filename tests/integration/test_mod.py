@@ -9,8 +9,10 @@ from testbed import wait_for
 
 def test_the_lua_module_drives_the_bridge(scene):
     scene.install_nvda()
+    scene.write("cmd.txt", "key F5 1\nkey F6 2\n")  # the last session's keys: never handed over
     mod = LuaMod(scene)
     assert mod.call("bridge:reset()") == mod.call("bridge:menu(true)") == "true"  # before the bridge
+    assert mod.call("names()") == ""
     game, bridge, _ = h.start_keys_scene(scene, mod=False, backend="auto")
 
     texts = ["-dash", "#hash", "?3 question", "+plus", "!bang"]

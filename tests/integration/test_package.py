@@ -10,7 +10,8 @@ import zipfile
 import helpers as h
 from testbed import ROOT, wait_for
 
-ZIPPED = ["TolvaneSpeech.exe", "TolvaneLaunch.dll", "TolvaneSpeech.ini", "README.txt", "SHA256SUMS"]
+ZIPPED = ["TolvaneSpeech.exe", "TolvaneLaunch.dll", "TolvaneSpeech-defaults.ini", "tolvane_speech.lua", "README.txt",
+          "BUILDINFO.txt", "SHA256SUMS"]
 
 
 def cache_value(build, name):
@@ -30,21 +31,44 @@ def resource_script(path):
                           text=True, check=True).stdout.replace('""', '"')
 
 
+def first_line(*command):
+    return subprocess.run(command, stdout=subprocess.PIPE, text=True, check=True).stdout.splitlines()[0]
+
+
 def test_zip_holds_the_release(scene):
-    version, path = release_zip(scene.bed.build)
+    build = scene.bed.build
+    version, path = release_zip(build)
     with zipfile.ZipFile(path) as zf:
         assert zf.namelist() == ZIPPED
+        # Stored: the bytes owe nothing to the compression library that Python links.
+        assert {info.compress_type for info in zf.infolist()} == {zipfile.ZIP_STORED}
         files = {name: zf.read(name) for name in ZIPPED}
     assert files["SHA256SUMS"].decode("ascii").split("\r\n") == [
-        "%s  %s" % (hashlib.sha256(files[name]).hexdigest(), name) for name in ZIPPED[:4]] + [""]
+        "%s  %s" % (hashlib.sha256(files[name]).hexdigest(), name) for name in ZIPPED[:-1]] + [""]
+    module = os.path.join(ROOT, "mod", "tolvane_speech.lua")
+    assert files["tolvane_speech.lua"] == open(module, "rb").read()
 
-    readme, ini = files["README.txt"].decode("ascii"), files["TolvaneSpeech.ini"].decode("ascii")
+    readme, ini = files["README.txt"].decode("ascii"), files["TolvaneSpeech-defaults.ini"].decode("ascii")
+    buildinfo = files["BUILDINFO.txt"].decode("ascii")
     assert readme.startswith("Tolvane Speech, version %s\r\n" % version)
-    for text in (readme, ini):
+    for text in (readme, ini, buildinfo):
         assert "\n" not in text.replace("\r\n", "") and not re.search(r"[|\t]|---", text)
+    tools = [first_line("x86_64-w64-mingw32-" + tool, "--version") for tool in ("g++-posix", "ld", "windres")]
+    cmake = "CMake %s, build type %s" % (first_line("cmake", "--version").split()[-1], cache_value(build, "CMAKE_BUILD_TYPE"))
+    assert set(tools + [cmake]) <= set(buildinfo.split("\r\n")), buildinfo
+    assert re.search(r"^Debian package g\+\+-mingw-w64-x86-64-posix \S+\r$", buildinfo, re.M), buildinfo
+
+    # The checksum lines, typed into cmd.exe (Windows' PowerShell does not run here): one quoted
+    # script each, with nothing in it that cmd would expand or take for its own.
+    scripts = re.findall(r'^powershell -NoProfile -Command "([^"%!^&|<>]*)"\r$', readme, re.M)
+    assert len(scripts) == 2 and "Get-Content SHA256SUMS" in scripts[0], scripts
+    for script in scripts:
+        assert all(script.count(a) == script.count(b) for a, b in ("()", "{}", "[]")) and script.count("'") % 2 == 0
+
     lines = ini.split("\r\n")
     keys = [(i, line) for i, line in enumerate(lines) if "=" in line and not line.startswith(";")]
     assert [line for i, line in keys] == ["Backend=auto", "HangDump=1", "HangSeconds=20"]
+    assert "name the copy TolvaneSpeech.ini" in ini and "copy TolvaneSpeech-defaults.ini TolvaneSpeech.ini" in readme
     assert all(lines[i - 1].startswith("; ") for i, line in keys)
 
     for name, description in (("TolvaneSpeech.exe", "Tolvane Speech"), ("TolvaneLaunch.dll", "Tolvane Speech launcher")):
@@ -61,7 +85,8 @@ def test_zip_holds_the_release(scene):
 
 def test_installed_from_the_zip_alone(scene):
     """The zip's files in a fresh install, the game three folders up: the one-shot modes, and
-    the game starting the bridge through the launcher with the shipped ini file beside it."""
+    the game starting the bridge through the launcher with the player's ini file made from
+    the shipped defaults."""
     os.remove(scene.exe)
     with zipfile.ZipFile(release_zip(scene.bed.build)[1]) as zf:
         zf.extractall(scene.exe_dir)
@@ -70,12 +95,13 @@ def test_installed_from_the_zip_alone(scene):
     assert scene.run("--say", "spoken from the zip") == 0
     assert scene.spoken_nvda()[-1] == ("speak", "spoken from the zip")
 
-    ini = scene.read("TolvaneSpeech.ini", "rb")
-    scene.write("TolvaneSpeech.ini", ini.replace(b"HangSeconds=20\r\n", b"HangSeconds=45\r\n"), "wb")
+    defaults = scene.read("TolvaneSpeech-defaults.ini", "rb")
+    scene.write("TolvaneSpeech.ini", defaults.replace(b"HangSeconds=20\r\n", b"HangSeconds=45\r\n"), "wb")
+    scene.write("TolvaneSpeech-defaults.ini", defaults.replace(b"HangSeconds=20\r\n", b"HangSeconds=30\r\n"), "wb")
     scene.append_speech("written before the bridge")
     game = h.start_launching_game(scene, scene.win(scene.path("TolvaneLaunch.dll")))
     h.started_pid(scene, game)
-    scene.wait_log(r"^hang watchdog on \(45 s\)$")  # the shipped ini file is read as it is
+    scene.wait_log(r"^hang watchdog on \(45 s\)$")  # the copy is read as it is, the defaults never
     wait_for(lambda: ("speak", "written before the bridge") in scene.spoken_nvda(), 10, "the mod's line")
     game.command_nowait("exit")
     scene.wait_log(r"^bye \(1 lines spoken")
