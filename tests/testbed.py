@@ -350,15 +350,15 @@ class Scene:
         """Starts the stand-in NVDA with these control values, once it serves the client's endpoint.
         Its record and control files are the stand-in client's, so either is read the same way."""
         self.nvda_control(**control)
-        listening = self.nvda_calls_of("listen")
+        listening = lambda: len([rec for rec in self.nvda_calls() if rec[1] == "listen"])
+        before = listening()
         popen = subprocess.Popen(["wine", os.path.join(self.bed.doubles, "nvda_server.exe"),
                                   "--record", win_path(self.path("nvda_calls.txt")),
                                   "--control", win_path(self.path("nvda_control.txt"))],
                                  env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.nvda = Process(popen, "stand-in NVDA")
         self.processes.append(self.nvda)
-        wait_for(lambda: len(self.nvda_calls_of("listen")) > len(listening) or not self.nvda.running(), 20,
-                 "the stand-in NVDA listening")
+        wait_for(lambda: listening() > before or not self.nvda.running(), 20, "the stand-in NVDA listening")
         assert self.nvda.running(), "the stand-in NVDA ended: %r" % self.nvda_calls()[-1:]
         return self.nvda
 
@@ -372,9 +372,6 @@ class Scene:
 
     def nvda_calls(self):
         return parse_record(self.path("nvda_calls.txt"))
-
-    def nvda_calls_of(self, name):
-        return [rec for rec in self.nvda_calls() if rec[1] == name]
 
     def spoken_nvda(self, times=False):
         """What NVDA was told, in call order: [('cancel',), ('speak', text)]; with times=True each
