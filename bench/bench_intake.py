@@ -82,12 +82,12 @@ def latency(bed):
            better="higher")
 
 
-def burst_of(bed, name, exe=None):
+def burst_of(bed, name, exe=None, client="2025.1.1"):
     """(lines spoken in order, first to last speakText ms, write to first speakText ms)."""
     scene = bed.scene("intake_burst_" + name)
     if exe:
         shutil.copy(exe, scene.exe)
-    game, bridge = start_bridge(scene, "2025.1.1")
+    game, bridge = start_bridge(scene, client)
     data = b"".join(b"+burst %d\n" % i for i in range(BURST_LINES))
     with open(scene.path("speech.txt"), "ab") as f:
         f.write(data)
@@ -106,6 +106,7 @@ def burst(bed):
     figure("burst: lines spoken, in order (of %d)" % BURST_LINES, lines, "lines", BURST_LINES, better="higher")
     figure("burst: first to last speakText", first_to_last, "ms", 4200)
     figure("burst: write to first speakText", to_first, "ms")
+    figure("the same burst, stand-in client DLL: first to last", burst_of(bed, "stub", client="stub")[1], "ms")
     figure("the same burst, poll-only build: first to last",
            burst_of(bed, "poll_only", os.path.join(bed.build, "bench", POLL_ONLY_EXE))[1], "ms")
 
