@@ -86,3 +86,4 @@ def run(bed, args):
         exits.append((log_time(line) - seconds) * 1000)
     figure("game exit to 'exited; quitting' line, median of 5", percentile(exits, 50), "ms", 100)
     figure("game exit to bridge process end, median of 5", percentile(ends, 50), "ms")
+    scene.cleanup()  # the stand-in NVDA too

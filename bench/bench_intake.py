@@ -1,6 +1,8 @@
 """Speech intake figures: write-to-speakText latency of lines that a Windows process appends as
-the mod does, for the bridge and for a build of the same sources without the speech file watch
-(the 50 ms poll alone); a 10,000-line burst; the poll's cost on a 1 KiB and a 1 GiB speech.txt
+the mod does, through NV Access's client to the stand-in NVDA (the time the server received
+speakText), beside the stand-in client DLL and a build of the same sources without the speech
+file watch (the 50 ms poll alone); a 10,000-line burst through NV Access's client; what one line's
+calls of the client cost (bench_nvda_rpc.exe); the poll's cost on a 1 KiB and a 1 GiB speech.txt
 (bench_intake_poll.exe); and the model-checked follower run with many more sequences than the
 unit suite uses.
 
@@ -13,40 +15,41 @@ import subprocess
 import time
 
 from benchlib import figure, percentile
-from testbed import parse_record, wait_for, win_path
+from testbed import NVDA_CLIENTS, wait_for, win_path
 
 LATENCY_LINES = 300
 LATENCY_GAP_MS = (20, 120)
 BURST_LINES = 10000
+RPC_ROUNDS = 2000
 # The bridge built from the same sources without its speech file watch: the 50 ms poll alone.
 POLL_ONLY_EXE = "TolvaneSpeech_poll_only.exe"
 
 
 def speak_times(scene, prefix):
     """(time, text) of every speakText whose text starts with prefix, in call order."""
-    return [(rec[0], rec[3]) for rec in parse_record(scene.path("nvda_calls.txt"))
-            if rec[1] == "speakText" and rec[3].startswith(prefix)]
+    return [(e[0], e[2]) for e in scene.spoken_nvda(times=True) if e[1] == "speak" and e[2].startswith(prefix)]
 
 
-def start_bridge(scene):
-    scene.install_nvda()
+def start_bridge(scene, client):
+    scene.install_nvda(client)
     game = scene.start_game()
     bridge = scene.start("--pid", str(game.pid))
     scene.wait_log(r"^speech file (not present yet|found)", timeout=20)
     return game, bridge
 
 
-def end_bridge(game, bridge):
+def end_bridge(scene, game, bridge):
     game.command_nowait("exit")
     bridge.wait(10)
+    scene.cleanup()  # the stand-in NVDA too: the next scene serves the same endpoint
 
 
-def latencies(bed, name, exe=None):
+def latencies(bed, name, exe=None, client="2025.1.1"):
     """Milliseconds from each line's write (after its close, in file_tool) to its speakText."""
     scene = bed.scene("intake_latency_" + name)
     if exe:
         shutil.copy(exe, scene.exe)
-    game, bridge = start_bridge(scene)
+    game, bridge = start_bridge(scene, client)
     writer = subprocess.run(["wine", os.path.join(bed.doubles, "file_tool.exe"), "append-lines",
                              scene.win(scene.path("speech.txt")), "+latency ", str(LATENCY_LINES),
                              str(LATENCY_GAP_MS[0]), str(LATENCY_GAP_MS[1])],
@@ -54,7 +57,7 @@ def latencies(bed, name, exe=None):
     written = [int(t) / 1e6 for t in writer.stdout.split()]
     wait_for(lambda: len(speak_times(scene, "latency ")) >= LATENCY_LINES, 60, "all latency lines spoken")
     spoken = speak_times(scene, "latency ")
-    end_bridge(game, bridge)
+    end_bridge(scene, game, bridge)
     assert len(written) == LATENCY_LINES, "the writer stopped after %d lines" % len(written)
     assert [t for _, t in spoken] == ["latency %d" % i for i in range(LATENCY_LINES)], "latency lines out of order"
     return [(at - written[i]) * 1000 for i, (at, _) in enumerate(spoken)]
@@ -62,11 +65,16 @@ def latencies(bed, name, exe=None):
 
 def latency(bed):
     woken = latencies(bed, "watch")
+    stub = latencies(bed, "stub", client="stub")
     polled = latencies(bed, "poll_only", os.path.join(bed.build, "bench", POLL_ONLY_EXE))
     what = "write to speakText (%d lines %d-%d ms apart)" % ((LATENCY_LINES,) + LATENCY_GAP_MS)
-    figure(what + ", p50", percentile(woken, 50), "ms", 3)
+    print("   " + what + ", NV Access's client to the stand-in NVDA:", flush=True)
+    figure("  p50", percentile(woken, 50), "ms", 3)
     figure("  p99", percentile(woken, 99), "ms", 15)
     figure("  max", max(woken), "ms")
+    figure("the same, stand-in client DLL, p50", percentile(stub, 50), "ms")
+    figure("  p99", percentile(stub, 99), "ms")
+    figure("  max", max(stub), "ms")
     figure("the same, poll-only build, p50", percentile(polled, 50), "ms")
     figure("  p99", percentile(polled, 99), "ms")
     figure("  max", max(polled), "ms")
@@ -74,19 +82,19 @@ def latency(bed):
            better="higher")
 
 
-def burst_of(bed, name, exe=None):
+def burst_of(bed, name, exe=None, client="2025.1.1"):
     """(lines spoken in order, first to last speakText ms, write to first speakText ms)."""
     scene = bed.scene("intake_burst_" + name)
     if exe:
         shutil.copy(exe, scene.exe)
-    game, bridge = start_bridge(scene)
+    game, bridge = start_bridge(scene, client)
     data = b"".join(b"+burst %d\n" % i for i in range(BURST_LINES))
     with open(scene.path("speech.txt"), "ab") as f:
         f.write(data)
     written = time.time()
     wait_for(lambda: len(speak_times(scene, "burst ")) >= BURST_LINES, 600, "all burst lines spoken", interval=0.5)
     spoken = speak_times(scene, "burst ")
-    end_bridge(game, bridge)
+    end_bridge(scene, game, bridge)
     in_order = [t for _, t in spoken] == ["burst %d" % i for i in range(BURST_LINES)]
     # The poll that sees the burst hands over its first line at once; from there to the last call.
     return len(spoken) if in_order else 0, (spoken[-1][0] - spoken[0][0]) * 1000, (spoken[0][0] - written) * 1000
@@ -94,11 +102,40 @@ def burst_of(bed, name, exe=None):
 
 def burst(bed):
     lines, first_to_last, to_first = burst_of(bed, "watch")
+    print("   a burst through NV Access's client to the stand-in NVDA:", flush=True)
     figure("burst: lines spoken, in order (of %d)" % BURST_LINES, lines, "lines", BURST_LINES, better="higher")
     figure("burst: first to last speakText", first_to_last, "ms", 4200)
     figure("burst: write to first speakText", to_first, "ms")
+    figure("the same burst, stand-in client DLL: first to last", burst_of(bed, "stub", client="stub")[1], "ms")
     figure("the same burst, poll-only build: first to last",
            burst_of(bed, "poll_only", os.path.join(bed.build, "bench", POLL_ONLY_EXE))[1], "ms")
+
+
+def round_trips(bed):
+    """One interrupting line's calls (testIfRunning, cancelSpeech, speakText), timed in a client
+    process: through NV Access's client to the stand-in NVDA, and into the stand-in DLL; both
+    read their control file and write their record at each call, so the difference is the RPC."""
+    results = {}
+    for client in ("2025.1.1", "stub"):
+        scene = bed.scene("intake_rpc_" + client)
+        scene.install_nvda(client)
+        dll = scene.path(os.path.basename(NVDA_CLIENTS.get(client, "nvdaControllerClient.dll")))
+        out = bed.wine([os.path.join(bed.build, "bench", "bench_nvda_rpc.exe"), win_path(dll), str(RPC_ROUNDS)],
+                       env=scene.env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=300).stdout.decode()
+        scene.cleanup()
+        results[client] = dict((k, float(v)) for k, v in re.findall(r"^(\w+) ([\d.]+)", out, re.M))
+        if "a call failed" in out:
+            print("   " + out.splitlines()[0], flush=True)
+    rpc, stub = results["2025.1.1"], results["stub"]
+    print("   one line's calls, %d rounds, NV Access's client to the stand-in NVDA:" % RPC_ROUNDS, flush=True)
+    for call in ("test", "cancel", "speak"):
+        figure("  %s, p50" % {"test": "testIfRunning", "cancel": "cancelSpeech", "speak": "speakText"}[call],
+               rpc.get(call + "_p50", -1), "ms")
+    figure("  the three, p50", rpc.get("line_p50", -1), "ms")
+    figure("  the three, p99", rpc.get("line_p99", -1), "ms")
+    figure("  the three, max", rpc.get("line_max", -1), "ms")
+    figure("the three into the stand-in DLL, p50", stub.get("line_p50", -1), "ms")
+    figure("  RPC's share of a line (p50 difference)", rpc.get("line_p50", -1) - stub.get("line_p50", 0), "ms")
 
 
 def poll_cost(bed):
@@ -154,7 +191,7 @@ def model(bed):
 
 
 def run(bed, args):
-    for step in (latency, burst, poll_cost, model):
+    for step in (latency, burst, round_trips, poll_cost, model):
         try:
             step(bed)
         except Exception as e:  # one failed measurement does not hide the others

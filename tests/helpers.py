@@ -169,6 +169,8 @@ def start_keys_scene(scene, mod=True, backend="log"):
     helper = Mod(scene) if mod else None
     bridge = scene.start("--pid", str(game.pid))
     scene.wait_log("hook thread ready")
+    # Lines written before the first poll would be taken for old ones and skipped.
+    scene.wait_log(r"^speech file (found|not present)")
     focus_game(scene, game)
     if helper:
         helper.start()

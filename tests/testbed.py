@@ -20,6 +20,12 @@ SPVOICE_CLSID = "{96749377-3391-11D2-9EE3-00C04F797396}"
 JAWS_PROGID = "FreedomSci.JawsApi"
 JAWS_CLSID = "{ED206472-812A-4F94-B893-EC21452F9C2D}"  # the stand-in's own
 JAWS_WINDOW_CLASS = "JFWUI2"
+# NV Access's controller clients as the project vendors them, by NVDA version; each speaks to the
+# stand-in NVDA (doubles/nvda_server.exe).
+NVDA_CLIENT_DIR = os.path.join(ROOT, "third_party", "nvda-controller-client")
+NVDA_CLIENTS = {"2025.1.1": "2025.1.1-x64/nvdaControllerClient.dll", "2023.3": "2023.3-x64/nvdaControllerClient64.dll"}
+# The project's stand-in client DLLs, which answer by themselves.
+NVDA_STUBS = {"stub": "nvdaControllerClient.dll", "missing_export": "nvda_stub_missing_export.dll"}
 
 
 def load_module(path):
@@ -279,6 +285,7 @@ class Scene:
         shutil.copy(os.path.join(bed.bin, "TolvaneSpeech.exe"), self.exe)
         self.env = dict(bed.env, VOICE_STUB_DIR=win_path(self.voice_dir), JAWS_STUB_DIR=win_path(self.jaws_dir))
         self.processes = []
+        self.nvda = None
         self._games = 0
 
     # ------------------------------------------------------------------------- paths
@@ -338,9 +345,38 @@ class Scene:
         self.write("TolvaneSpeech.ini", text)
 
     # ------------------------------------------------------------------------ doubles
-    def install_nvda(self, kind="normal", name="nvdaControllerClient.dll"):
-        src = {"normal": "nvdaControllerClient.dll", "missing_export": "nvda_stub_missing_export.dll"}[kind]
-        shutil.copy(os.path.join(self.bed.doubles, src), self.path(name))
+    def install_nvda(self, kind="2025.1.1", name=None):
+        """Puts an NVDA controller client beside the bridge: NV Access's client of that NVDA version
+        (under its own name), served by the stand-in NVDA, which this starts unless it runs; or
+        the stand-in client DLL ("stub", "missing_export"), as nvdaControllerClient.dll."""
+        if kind in NVDA_CLIENTS:
+            src = os.path.join(NVDA_CLIENT_DIR, NVDA_CLIENTS[kind])
+            shutil.copy(src, self.path(name or os.path.basename(src)))
+            if not (self.nvda and self.nvda.running()):
+                self.start_nvda()
+        else:
+            shutil.copy(os.path.join(self.bed.doubles, NVDA_STUBS[kind]), self.path(name or "nvdaControllerClient.dll"))
+
+    def start_nvda(self, **control):
+        """Starts the stand-in NVDA with these control values, once it serves the client's endpoint.
+        Its record and control files are the stand-in client's, so either is read the same way."""
+        self.nvda_control(**control)
+        listening = lambda: len([rec for rec in self.nvda_calls() if rec[1] == "listen"])
+        before = listening()
+        popen = subprocess.Popen(["wine", os.path.join(self.bed.doubles, "nvda_server.exe"),
+                                  "--record", win_path(self.path("nvda_calls.txt")),
+                                  "--control", win_path(self.path("nvda_control.txt"))],
+                                 env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.nvda = Process(popen, "stand-in NVDA")
+        self.processes.append(self.nvda)
+        wait_for(lambda: listening() > before or not self.nvda.running(), 20, "the stand-in NVDA listening")
+        assert self.nvda.running(), "the stand-in NVDA ended: %r" % self.nvda_calls()[-1:]
+        return self.nvda
+
+    def end_nvda(self):
+        """The stand-in NVDA ends, as NVDA does when it quits."""
+        self.nvda_control(end=1)
+        assert self.nvda.wait(10) == 0
 
     def nvda_control(self, **values):
         self.write("nvda_control.txt", "".join("%s=%s\n" % kv for kv in values.items()))
@@ -348,14 +384,14 @@ class Scene:
     def nvda_calls(self):
         return parse_record(self.path("nvda_calls.txt"))
 
-    def spoken_nvda(self):
-        """Texts NVDA accepted or was handed, with the cancel calls: [('cancel',), ('speak', text)]."""
+    def spoken_nvda(self, times=False):
+        """What NVDA was told, in call order: [('cancel',), ('speak', text)]; with times=True each
+        led by the time the call came: [(t, 'cancel'), (t, 'speak', text)]."""
         out = []
         for rec in self.nvda_calls():
-            if rec[1] == "cancelSpeech":
-                out.append(("cancel",))
-            elif rec[1] == "speakText":
-                out.append(("speak", rec[3]))
+            event = {"cancelSpeech": ("cancel",), "speakText": ("speak", rec[-1])}.get(rec[1])
+            if event:
+                out.append((rec[0],) + event if times else event)
         return out
 
     def voice_control(self, **values):

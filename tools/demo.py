@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
-"""make demo: the bridge at work under Wine, beside the project's stand-in game, NVDA client and
-SAPI voice, with a scripted Lua mod that talks to it through mod/tolvane_speech.lua. Prints what
-was spoken, what the mod received and the log.
+"""make demo: the bridge at work under Wine, beside the project's stand-in game, SAPI voice and
+NVDA (reached through NV Access's controller client), with a scripted Lua mod that talks to it
+through mod/tolvane_speech.lua. Prints what was spoken, what the mod received and the log.
 
 usage: demo.py --build DIR [--hang]
 """
@@ -28,14 +28,8 @@ def show(label, lines):
         print("      (nothing)")
 
 
-def spoken(scene, since=0):
-    out = []
-    for rec in scene.nvda_calls()[since:]:
-        if rec[1] == "cancelSpeech":
-            out.append("NVDA  cancel")
-        elif rec[1] == "speakText":
-            out.append("NVDA  speak %r" % rec[3])
-    return out
+def spoken(scene):
+    return ["NVDA  " + (event[0] if len(event) == 1 else "speak %r" % event[1]) for event in scene.spoken_nvda()]
 
 
 def voiced(scene, since=0):
@@ -61,9 +55,10 @@ def one_shot_modes(bed):
           % scene.run("--say", "only NVDA", "--backend", "nvda"))
     print("   --say 'just logged' --backend log:              exit %d"
           % scene.run("--say", "just logged", "--backend", "log"))
-    show("the stand-in NVDA client received", spoken(scene))
+    show("the stand-in NVDA received, through NV Access's client", spoken(scene))
     show("the stand-in SAPI voice received", voiced(scene))
     show("TolvaneSpeech.log", scene.log().splitlines())
+    scene.cleanup()
 
 
 def resident_run(bed, hang):
@@ -105,7 +100,7 @@ def resident_run(bed, hang):
     game.command_nowait("exit")
     bridge.wait(30)
     print("   the game ended; the bridge %s" % bridge.stdout.read().decode().strip().replace("exit", "exited with code"))
-    show("the stand-in NVDA client received", spoken(scene))
+    show("the stand-in NVDA received, through NV Access's client", spoken(scene))
     if pressed:
         show("cmd.txt", scene.read("cmd.txt").splitlines())
         print("   the mod's bridge:commands() gave: %s" % mod.call("names()").replace(" ", ", "))

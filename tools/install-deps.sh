@@ -4,7 +4,8 @@
 set -e
 need=""
 for pkg in g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev binutils-mingw-w64-x86-64 cmake make \
-           wine wine64 xvfb xdotool python3 procps strace lua5.4; do
+           wine wine64 xvfb xdotool python3 procps strace lua5.4 \
+           mingw-w64-tools; do
     dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || need="$need $pkg"
 done
 [ -z "$need" ] && exit 0

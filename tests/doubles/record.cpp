@@ -88,6 +88,10 @@ size_t rec_escape(const wchar_t* text, size_t length, char* out, size_t cap) {
 }
 
 bool rec_event(const wchar_t* path, const char* head, const wchar_t* text) {
+    return rec_event_at(path, rec_time_us(), head, text);
+}
+
+bool rec_event_at(const wchar_t* path, unsigned long long us, const char* head, const wchar_t* text) {
     if (!path || !path[0]) return false;
     size_t head_len = strlen(head);
     size_t text_len = text ? wcslen(text) : 0;
@@ -105,7 +109,6 @@ bool rec_event(const wchar_t* path, const char* head, const wchar_t* text) {
             if (head_len > cap - 40) head_len = cap - 40;
         }
     }
-    unsigned long long us = rec_time_us();
     // Time in decimal without relying on printf's 64-bit formats.
     char digits[24];
     int nd = 0;

@@ -9,6 +9,8 @@ unsigned long long rec_time_us(void);
 // Appends "<us>\t<head>\n", or "<us>\t<head>\t<text escaped>\n" when text is not NULL, in one
 // write. Returns false when the file could not be written.
 bool rec_event(const wchar_t* path, const char* head, const wchar_t* text);
+// The same with a time of the caller's (us), for an event recorded after it happened.
+bool rec_event_at(const wchar_t* path, unsigned long long us, const char* head, const wchar_t* text);
 
 // Appends the bytes as they are, in one write.
 bool rec_append_raw(const wchar_t* path, const char* bytes, size_t count);

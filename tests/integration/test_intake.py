@@ -1,5 +1,5 @@
 """Speech intake end to end: a separate writer process appends to speech.txt while the bridge runs
-beside the stand-in game, and the stand-in NVDA client records what it is told."""
+beside the stand-in game, and the stand-in NVDA records what NV Access's client tells it."""
 import os
 import subprocess
 import sys
@@ -63,6 +63,49 @@ def test_lines_spoken_with_their_interrupt_behaviour(scene):
     assert "speech file not present yet; will read it from the start when it appears" in messages
     assert "speech file reset (file (re)created); reading from start" in messages
     end_bridge(game, bridge)
+
+
+def test_nvda_asleep_away_and_restarted_while_the_game_runs(scene):
+    """NVDA in sleep mode for the game answers speakText with -1; one that is not running answers
+    1722 (under Wine a client without a server answers 0, so the stand-in plays the gap); then it
+    quits and a new one serves the endpoint. Each line goes where it is heard, and the bridge
+    runs on with the client it loaded."""
+    game, bridge = start_bridge(scene)
+    mod_writes(scene, "awake")
+    wait_spoken(scene, "awake")
+    scene.nvda_control(speak_status=-1)
+    mod_writes(scene, "asleep")
+    scene.wait_log(r"^speech output now: SAPI$")
+    assert "NVDA: speakText returned 4294967295" in scene.log_messages()
+    scene.nvda_control(running=0)
+    mod_writes(scene, "+away")
+    wait_for(lambda: voice_texts(scene)[-1:] == ["away"], 10, "the gap's line by voice")
+    first = scene.nvda
+    scene.end_nvda()
+    scene.start_nvda()
+    assert scene.nvda is not first
+    mod_writes(scene, "back")
+    wait_spoken(scene, "back")
+    scene.wait_log(r"^speech output now: NVDA$", count=2)
+
+    assert [c[1:3] for c in scene.nvda_calls()] == [
+        ["listen", "NvdaCtlr.1.Default"], ["testIfRunning", "0"], ["cancelSpeech", "0"], ["speakText", "0"],
+        ["testIfRunning", "0"], ["cancelSpeech", "0"], ["speakText", "4294967295"], ["testIfRunning", "1722"],
+        ["end"], ["listen", "NvdaCtlr.1.Default"], ["testIfRunning", "0"], ["cancelSpeech", "0"], ["speakText", "0"]]
+    assert spoken_texts(scene) == ["awake", "asleep", "back"]
+    # The voice spoke the two lines NVDA did not, and was silenced when NVDA came back.
+    assert [c[2::2] for c in scene.voice_calls() if c[1] == "Speak"] == [["19", "asleep"], ["17", "away"],
+                                                                         ["2", "(null)"]]
+    messages = scene.log_messages()
+    assert [m for m in messages if m.startswith("speech output now")] == [
+        "speech output now: " + route for route in ("NVDA", "SAPI", "NVDA")]
+    assert messages.count("NVDA: loaded nvdaControllerClient.dll") == 1
+    assert len([m for m in messages if " started, pid " in m]) == 1 and bridge.running()
+    end_bridge(game, bridge)
+
+
+def voice_texts(scene):
+    return [c[4] for c in scene.voice_calls() if c[1] == "Speak"]
 
 
 def test_file_replaced_truncated_removed_and_locked(scene):

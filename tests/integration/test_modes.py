@@ -17,15 +17,23 @@ def test_check_exit_codes(scene):
     assert messages[2:] == ["NVDA: controller client DLL not available; SAPI only",
                             "check: NVDA client DLL not loaded"]
 
+    # NV Access's client, and the stand-in NVDA answering or playing one that is not running.
     scene.install_nvda()
     assert scene.run("--check") == 0
     assert scene.log_messages()[-2:] == ["NVDA: loaded nvdaControllerClient.dll", "check: NVDA answers"]
     scene.nvda_control(running=0)
+    not_running = ("check: client DLL loaded, but NVDA does not answer (not running, or "
+                   "running as another user/elevated)")
     assert scene.run("--check", "--say", "not spoken") == 21
-    assert scene.log_messages()[-1] == ("check: client DLL loaded, but NVDA does not answer (not running, or "
-                                        "running as another user/elevated)")
+    assert scene.log_messages()[-1] == not_running
+    assert [c[1:] for c in scene.nvda_calls()[-2:]] == [["testIfRunning", "0"], ["testIfRunning", "1722"]]
+
+    # The stand-in client with no NVDA at all (under Wine NV Access's client answers 0 then); it is
+    # unloaded before the check ends.
+    scene.install_nvda("stub")
+    assert scene.run("--check", "--say", "not spoken") == 21
+    assert scene.log_messages()[-1] == not_running
     assert not [c for c in scene.nvda_calls() if c[1] == "speakText"]
-    # The client is unloaded before the check ends.
     assert [c[1:] for c in scene.nvda_calls() if c[1] == "detach"][-1] == ["detach", "free"]
 
 
@@ -70,13 +78,15 @@ def test_say_through_each_route(scene):
 
 
 def test_say_texts_arrive_exactly(scene):
-    scene.install_nvda()
+    # NV Access's older client, under the name it had then.
+    scene.install_nvda("2023.3")
     text = "h\u00e9llo w\u00f6rld \u6f22\u5b57 \U0001F600"
     assert scene.run("--say", text, "--queue") == 0
     assert scene.run("--say", "") == 0
     assert scene.spoken_nvda()[0] == ("speak", text)
     assert scene.spoken_nvda()[-2:] == [("cancel",), ("speak", "")]
     messages = scene.log_messages()
+    assert messages.count("NVDA: loaded nvdaControllerClient64.dll") == 2
     assert "say+: " + text in messages
     assert "say!: " in messages
 

@@ -14,7 +14,7 @@ def messages_after(scene, prefix):
 
 
 def test_attached_by_pid_ends_with_the_game(scene):
-    scene.install_nvda()
+    scene.install_nvda("stub")  # its record tells when the client is unloaded
     game = scene.start_game()
     bridge = scene.start("--pid", str(game.pid), "--from-start")
     scene.wait_log("hang watchdog on")
