@@ -30,7 +30,7 @@ void format_wide(wchar_t* buf, size_t capacity, const wchar_t* format, ...) {
     buf[capacity - 1] = 0;
 }
 
-void format_text(char* buf, size_t capacity, const char* format, ...) {
+void format_log_text(char* buf, size_t capacity, const char* format, ...) {
     va_list args;
     va_start(args, format);
     _vsnprintf(buf, capacity, format, args);
@@ -69,7 +69,7 @@ extern "C" int tolvane_launch(void) {
     HANDLE existing = OpenMutexW(SYNCHRONIZE, FALSE, kInstanceMutex);
     if (existing) {
         CloseHandle(existing);
-        format_text(text, kLogTextCap, "TolvaneSpeech.exe already running; not started again\r\n");
+        format_log_text(text, kLogTextCap, "TolvaneSpeech.exe already running; not started again\r\n");
     } else {
         wchar_t program[kPathCap];
         wchar_t command_line[kCommandLineCap];
@@ -83,13 +83,13 @@ extern "C" int tolvane_launch(void) {
         PROCESS_INFORMATION started = {};
         if (CreateProcessW(program, command_line, NULL, NULL, FALSE, DETACHED_PROCESS | CREATE_NEW_PROCESS_GROUP,
                            NULL, launch_dir, &startup, &started)) {
-            format_text(text, kLogTextCap, "started TolvaneSpeech.exe, pid %lu (game pid %lu)\r\n",
+            format_log_text(text, kLogTextCap, "started TolvaneSpeech.exe, pid %lu (game pid %lu)\r\n",
                         started.dwProcessId, game_pid);
             CloseHandle(started.hThread);
             CloseHandle(started.hProcess);
         } else {
             DWORD error = GetLastError();
-            format_text(text, kLogTextCap, "CreateProcess TolvaneSpeech.exe failed, error %lu\r\n", error);
+            format_log_text(text, kLogTextCap, "CreateProcess TolvaneSpeech.exe failed, error %lu\r\n", error);
         }
     }
     write_launch_log(launch_dir, text);

@@ -5,11 +5,16 @@
 #include <wchar.h>
 #include "run/log.h"
 #include "run/settings.h"
-
-std::atomic<DWORD> game_pid{0};
-HANDLE game_process = NULL;
+#include "run/state.h"
+#include "run/text.h"
 
 namespace {
+// ---- Game state: main thread, but for the pid, which the hook thread reads.
+struct game_state {
+    std::atomic<DWORD> pid{0};
+    HANDLE process = NULL;
+};
+game_state game;
 // Accepted only while the default name is searched for.
 const wchar_t alternative_game_exe_name[] = L"Quellmoor-Win64-Shipping.exe";
 
@@ -33,6 +38,9 @@ bool runs_from_game_dir(DWORD pid) {
 }
 }  // namespace
 
+std::atomic<DWORD>& game_pid = game.pid;
+HANDLE& game_process = game.process;
+
 int attach_game_process(DWORD pid, const char* how) {
     HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
     if (!process) process = OpenProcess(SYNCHRONIZE, FALSE, pid);
@@ -46,8 +54,8 @@ int attach_game_process(DWORD pid, const char* how) {
         log_line("process %lu already exited", pid);
         return 0;
     }
-    game_process = process;
-    game_pid = pid;
+    game.process = process;
+    game.pid.store(pid, std::memory_order_release);
     log_line("watching game process %lu (%s); will exit when it exits", pid, how);
     return 1;
 }
@@ -78,7 +86,4 @@ int find_game_process(void) {
     return have_name_match ? attach_game_process(first_name_match, "found by name") : 0;
 }
 
-void reset_game_process(void) {
-    game_process = NULL;
-    game_pid = 0;
-}
+void reset_game_process(void) { renew(game); }

@@ -6,15 +6,18 @@
 #include <windows.h>
 #include <atomic>
 
-// Written once, before any settings-menu mode can start; read on both threads.
-extern std::atomic<DWORD> game_pid;
-// The watched game; NULL while none is attached. The run waits on it and ends when it ends.
-extern HANDLE game_process;
+// The watched game's id, 0 while none: stored once (release) by attach_game_process on the main
+// thread, before any settings-menu mode can start; loaded (acquire) on the main thread and by the
+// hook thread's foreground test.
+extern std::atomic<DWORD>& game_pid;
+// The watched game; NULL while none is attached. Main thread only: the run waits on it and ends
+// when it ends, the line protocol and the hang watchdog ask whether a game is attached.
+extern HANDLE& game_process;
 
 // how: "--pid", "found by name and folder" or "found by name". Returns 1 when now attached.
 int attach_game_process(DWORD pid, const char* how);
 // Searches the process list; returns the result of the one attach it makes, or 0.
 int find_game_process(void);
 
-// Detaches without closing anything (reset_bridge_state, and tests that detach).
+// Tests only: detaches without closing anything (reset_bridge_state, and tests that detach).
 void reset_game_process(void);

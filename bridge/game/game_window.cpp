@@ -20,13 +20,14 @@ bool has_game_class(HWND window) {
 }
 }  // namespace
 
-bool game_window_in_front(void) {
-    if (seams.game_window_in_front) return seams.game_window_in_front();
+bool game_window_in_front(void) { return seams.game_window_in_front(); }
+
+bool foreground_is_game(void) {
     HWND front = GetForegroundWindow();
     if (!front) return false;
     DWORD pid = 0;
     GetWindowThreadProcessId(front, &pid);
-    DWORD game = game_pid;
+    const DWORD game = game_pid.load(std::memory_order_acquire);
     if (game != 0 && pid == game) return true;
     return has_game_class(front);
 }

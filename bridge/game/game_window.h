@@ -4,6 +4,9 @@
 #pragma once
 #include <windows.h>
 
+// The foreground window belongs to game_pid or has the game's window class; asks seams.
 bool game_window_in_front(void);
+// The real foreground test, as the seam table holds it.
+bool foreground_is_game(void);
 HWND find_game_window(DWORD pid);
 

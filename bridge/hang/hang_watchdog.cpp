@@ -23,6 +23,8 @@
 #include "run/log.h"
 #include "run/seams.h"
 #include "run/settings.h"
+#include "run/state.h"
+#include "run/text.h"
 #include "speech/speech.h"
 
 namespace {
@@ -53,17 +55,21 @@ typedef BOOL(WINAPI* minidump_write_fn)(HANDLE process, DWORD pid, HANDLE file, 
                                          PMINIDUMP_USER_STREAM_INFORMATION user_streams,
                                          PMINIDUMP_CALLBACK_INFORMATION callback);
 
-// Watchdog state: main thread only, all zero at start, ends with the run.
-HWND hang_window = NULL;      // the game window under watch; NULL: none picked
-uint64_t hung_since = 0;      // tick of the first check that saw the current hang; 0: answers
-bool frozen_announced = false;  // the first announcement was spoken during the current hang
-int dumps_taken = 0;          // attempts in this run, never reset
-uint64_t last_dump_at = 0;    // tick at which the last attempt ended
+// ---- Watchdog state: main thread only, ends with the run.
+struct watchdog_state {
+    HWND window = NULL;             // the game window under watch; NULL: none picked
+    uint64_t hung_since = 0;        // tick of the first check that saw the current hang; 0: answers
+    bool frozen_announced = false;  // the first announcement was spoken during the current hang
+    int dumps_taken = 0;            // attempts in this run, never reset
+    uint64_t last_dump_at = 0;      // tick at which the last attempt ended
+    minidump_write_fn write = NULL; // MiniDumpWriteDump of the dbghelp loaded for the attempt
+};
+watchdog_state watchdog;
 
 void pick_window(void) {
-    HWND window = find_game_window(game_pid);
-    if (window == hang_window) return;
-    hang_window = window;
+    HWND window = find_game_window(game_pid.load(std::memory_order_acquire));
+    if (window == watchdog.window) return;
+    watchdog.window = window;
     if (!window) return;
     wchar_t class_name[kClassNameCap];
     class_name[0] = 0;
@@ -73,14 +79,6 @@ void pick_window(void) {
     log_line("hang watchdog: watching game window %p class %s", (void*)window, class_utf8);
 }
 
-bool window_is_hung(HWND window) {
-    return (seams.is_hung ? seams.is_hung(window) : IsHungAppWindow(window)) != FALSE;
-}
-
-// The folder of the system's own dbghelp.dll; 0 when it is not usable.
-UINT system_directory(wchar_t* buf, UINT size) {
-    return seams.system_directory ? seams.system_directory(buf, size) : GetSystemDirectoryW(buf, size);
-}
 
 // dump_dir is exe_dir less its last two components, taken at the moment of the dump.
 void compose_dump_name(wchar_t* name) {
@@ -89,34 +87,23 @@ void compose_dump_name(wchar_t* name) {
     cut_at_last_backslash(dump_dir);
     cut_at_last_backslash(dump_dir);
     SYSTEMTIME now;
-    if (seams.local_time) {
-        seams.local_time(&now);
-    } else {
-        GetLocalTime(&now);
-    }
+    seams.local_time(&now);
     format_wide(name, kPathCap, L"%ls\\hang_%04d_%02d_%02d_%02d_%02d_%02d.dmp", dump_dir, (int)now.wYear,
                 (int)now.wMonth, (int)now.wDay, (int)now.wHour, (int)now.wMinute, (int)now.wSecond);
 }
 
-// Runs the dump call proper; the error is GetLastError right after a FALSE, else 0.
-bool run_dump(minidump_write_fn write, HANDLE process, HANDLE file, DWORD* error) {
-    BOOL ok;
-    if (seams.write_dump) {
-        ok = seams.write_dump(process, game_pid, file, kDumpType);
-    } else {
-        ok = write(process, game_pid, file, (MINIDUMP_TYPE)kDumpType, NULL, NULL, NULL);
-    }
-    *error = ok ? 0 : GetLastError();
-    return ok != FALSE;
-}
 }  // namespace
+
+BOOL write_found_dump(HANDLE process, DWORD pid, HANDLE file, DWORD type) {
+    return watchdog.write(process, pid, file, (MINIDUMP_TYPE)type, NULL, NULL, NULL);
+}
 
 bool write_hang_dump(void) {
     wchar_t name[kPathCap];
     compose_dump_name(name);
 
     wchar_t library_path[kSystemDirCap];
-    UINT length = system_directory(library_path, kSystemDirCap);
+    UINT length = seams.system_directory(library_path, kSystemDirCap);
     // Not logged: a system folder that is missing or too long has no error code to report.
     if (length == 0 || length > kSystemDirLongest) return false;
     format_wide(library_path + length, kSystemDirCap - length, L"\\dbghelp.dll");
@@ -126,17 +113,18 @@ bool write_hang_dump(void) {
         log_line("hang dump: dbghelp not available (%lu)", error);
         return false;
     }
-    minidump_write_fn write =
+    watchdog.write =
         reinterpret_cast<minidump_write_fn>(reinterpret_cast<void*>(GetProcAddress(dbghelp, "MiniDumpWriteDump")));
-    if (!write) {
+    if (!watchdog.write) {
         DWORD error = GetLastError();
         log_line("hang dump: dbghelp not available (%lu)", error);
         FreeLibrary(dbghelp);
         return false;
     }
 
-    HANDLE process = OpenProcess(kOpenForDump, FALSE, game_pid);
-    if (!process) process = OpenProcess(kOpenForDumpLesser, FALSE, game_pid);
+    const DWORD pid = game_pid.load(std::memory_order_acquire);
+    HANDLE process = OpenProcess(kOpenForDump, FALSE, pid);
+    if (!process) process = OpenProcess(kOpenForDumpLesser, FALSE, pid);
     if (!process) {
         DWORD error = GetLastError();
         log_line("hang dump: OpenProcess failed (%lu)", error);
@@ -154,14 +142,15 @@ bool write_hang_dump(void) {
     }
 
     const uint64_t started = tick_now();
-    DWORD error = 0;
-    const bool written = run_dump(write, process, file, &error);
+    const bool written = seams.write_dump(process, pid, file, kDumpType) != FALSE;
+    const DWORD error = written ? 0 : GetLastError();
     LARGE_INTEGER size;
     size.QuadPart = 0;
     GetFileSizeEx(file, &size);
     CloseHandle(file);
     CloseHandle(process);
     FreeLibrary(dbghelp);
+    watchdog.write = NULL;
 
     char name_utf8[kPathUtf8Bytes];
     to_utf8(name, name_utf8, kPathUtf8Bytes);
@@ -178,41 +167,35 @@ bool write_hang_dump(void) {
 
 void check_game_hang(void) {
     if (!hang_dump_enabled) return;
-    if (!hang_window || !IsWindow(hang_window)) pick_window();
-    if (!hang_window) return;
+    if (!watchdog.window || !IsWindow(watchdog.window)) pick_window();
+    if (!watchdog.window) return;
 
     const uint64_t now = tick_now();
-    if (!window_is_hung(hang_window)) {
-        if (hung_since != 0)
-            log_line("game window responsive again after %llu ms", (unsigned long long)(now - hung_since));
-        hung_since = 0;
-        frozen_announced = false;
+    if (!seams.is_hung(watchdog.window)) {
+        if (watchdog.hung_since != 0)
+            log_line("game window responsive again after %llu ms", (unsigned long long)(now - watchdog.hung_since));
+        watchdog.hung_since = 0;
+        watchdog.frozen_announced = false;
         return;
     }
-    if (hung_since == 0) {
-        hung_since = now;
+    if (watchdog.hung_since == 0) {
+        watchdog.hung_since = now;
         log_line("game window not responding (IsHungAppWindow)");
     }
-    if (now - hung_since < (uint64_t)hang_seconds * 1000) return;
-    if (dumps_taken >= kDumpAttemptsMax) return;
-    if (dumps_taken == 1 && now - last_dump_at < kDumpSpacingMs) return;
+    if (now - watchdog.hung_since < (uint64_t)hang_seconds * 1000) return;
+    if (watchdog.dumps_taken >= kDumpAttemptsMax) return;
+    if (watchdog.dumps_taken == 1 && now - watchdog.last_dump_at < kDumpSpacingMs) return;
 
-    if (frozen_announced) {
+    if (watchdog.frozen_announced) {
         speak(L"Still frozen. Saving more debug info.", true);
     } else {
         speak(L"Game seems frozen. Saving debug info.", true);
-        frozen_announced = true;
+        watchdog.frozen_announced = true;
     }
-    dumps_taken++;
+    watchdog.dumps_taken++;
     const bool written = write_hang_dump();
-    last_dump_at = tick_now();
+    watchdog.last_dump_at = tick_now();
     speak(written ? L"Debug info saved. You can close the game now." : L"Could not save debug info.", false);
 }
 
-void reset_hang_watchdog(void) {
-    hang_window = NULL;
-    hung_since = 0;
-    frozen_announced = false;
-    dumps_taken = 0;
-    last_dump_at = 0;
-}
+void reset_hang_watchdog(void) { renew(watchdog); }

@@ -15,6 +15,7 @@
 #include "run/log.h"
 #include "run/seams.h"
 #include "run/settings.h"
+#include "run/state.h"
 
 namespace {
 struct file_id {
@@ -23,40 +24,43 @@ struct file_id {
     DWORD index_low;
 };
 
-// ---- Follower state: main thread only, alive for the run --------------------------------------
-bool read_from_start = false;  // --from-start, only used at first sight
-bool first_poll_done = false;
-bool identity_known = false;  // identity describes a file seen open; cleared when it cannot be opened
-file_id identity = {0, 0, 0};
-int64_t read_offset = 0;  // bytes consumed; reading resumes here
-unsigned char fingerprint[kFingerprintMax];
-uint32_t fingerprint_length = 0;  // 0: none
-// The spare byte lets the protocol terminate a full-length line in place.
-char line_buffer[kLineMax + 1];
-uint64_t line_length = 0;  // kept between polls, so a line may end in a later poll
-char chunk[kChunkSize];
+// ---- Follower state: main thread only, alive for the run.
+struct follower_state {
+    bool read_from_start = false;  // --from-start, only used at first sight
+    bool first_poll_done = false;
+    bool identity_known = false;  // identity describes a file seen open; cleared when it cannot be opened
+    file_id identity = {0, 0, 0};
+    int64_t read_offset = 0;  // bytes consumed; reading resumes here
+    unsigned char fingerprint[kFingerprintMax] = {};
+    uint32_t fingerprint_length = 0;  // 0: none
+    // The spare byte lets the protocol terminate a full-length line in place.
+    char line_buffer[kLineMax + 1] = {};
+    uint64_t line_length = 0;  // kept between polls, so a line may end in a later poll
+    char chunk[kChunkSize] = {};
+};
+follower_state follower;
 
 // A partial line never survives a reset.
 void reset_follower(const char* reason) {
     log_line("speech file reset (%s); reading from start", reason);
-    read_offset = 0;
-    fingerprint_length = 0;
-    line_length = 0;
+    follower.read_offset = 0;
+    follower.fingerprint_length = 0;
+    follower.line_length = 0;
 }
 
 void remember_identity(const BY_HANDLE_FILE_INFORMATION& info) {
-    identity_known = true;
-    identity.volume = info.dwVolumeSerialNumber;
-    identity.index_high = info.nFileIndexHigh;
-    identity.index_low = info.nFileIndexLow;
+    follower.identity_known = true;
+    follower.identity.volume = info.dwVolumeSerialNumber;
+    follower.identity.index_high = info.nFileIndexHigh;
+    follower.identity.index_low = info.nFileIndexLow;
 }
 
 // A file system that reports no file index cannot tell files apart; truncation and the
 // fingerprint still can.
 bool is_other_file(const BY_HANDLE_FILE_INFORMATION& info) {
     if (info.nFileIndexHigh == 0 && info.nFileIndexLow == 0) return false;
-    return info.dwVolumeSerialNumber != identity.volume || info.nFileIndexHigh != identity.index_high ||
-           info.nFileIndexLow != identity.index_low;
+    return info.dwVolumeSerialNumber != follower.identity.volume || info.nFileIndexHigh != follower.identity.index_high ||
+           info.nFileIndexLow != follower.identity.index_low;
 }
 
 DWORD head_size(int64_t size) { return size < kFingerprintMax ? (DWORD)size : (DWORD)kFingerprintMax; }
@@ -70,20 +74,17 @@ void check_fingerprint(HANDLE file, int64_t size) {
     unsigned char head[kFingerprintMax];
     DWORD got = 0;
     if (!ReadFile(file, head, head_size(size), &got, NULL)) return;
-    DWORD common = got < fingerprint_length ? got : fingerprint_length;
-    if (common != 0 && memcmp(head, fingerprint, common) != 0) reset_follower("content replaced");
-    if (got > fingerprint_length || read_offset == 0) {
-        memcpy(fingerprint, head, got);
-        fingerprint_length = got;
+    DWORD common = got < follower.fingerprint_length ? got : follower.fingerprint_length;
+    if (common != 0 && memcmp(head, follower.fingerprint, common) != 0) reset_follower("content replaced");
+    if (got > follower.fingerprint_length || follower.read_offset == 0) {
+        memcpy(follower.fingerprint, head, got);
+        follower.fingerprint_length = got;
     }
 }
 
 void hand_over_line(void) {
-    if (seams.speech_line)
-        seams.speech_line(line_buffer, (size_t)line_length);
-    else
-        handle_speech_line(line_buffer, (size_t)line_length);
-    line_length = 0;
+    seams.speech_line(follower.line_buffer, (size_t)follower.line_length);
+    follower.line_length = 0;
 }
 
 // Cuts bytes into lines at line feeds; a line that reaches kLineMax is handed over as a piece
@@ -95,11 +96,11 @@ void assemble_lines(const char* bytes, size_t count) {
         const char* feed = (const char*)memchr(p, '\n', (size_t)(end - p));
         const char* stop = feed ? feed : end;
         while (p < stop) {
-            if (line_length == (uint64_t)kLineMax) hand_over_line();
-            size_t room = (size_t)kLineMax - (size_t)line_length;
+            if (follower.line_length == (uint64_t)kLineMax) hand_over_line();
+            size_t room = (size_t)kLineMax - (size_t)follower.line_length;
             size_t n = (size_t)(stop - p) < room ? (size_t)(stop - p) : room;
-            memcpy(line_buffer + line_length, p, n);
-            line_length += n;
+            memcpy(follower.line_buffer + follower.line_length, p, n);
+            follower.line_length += n;
             p += n;
         }
         if (feed) {
@@ -113,41 +114,36 @@ void assemble_lines(const char* bytes, size_t count) {
 // poll. A failed read ends the poll; what was handed over stays consumed.
 void read_new_bytes(HANDLE file, int64_t size) {
     LARGE_INTEGER at;
-    at.QuadPart = read_offset;
+    at.QuadPart = follower.read_offset;
     if (!SetFilePointerEx(file, at, NULL, FILE_BEGIN)) return;
-    int64_t remaining = size - read_offset;
+    int64_t remaining = size - follower.read_offset;
     while (remaining > 0) {
         DWORD want = remaining < kChunkSize ? (DWORD)remaining : (DWORD)kChunkSize;
         DWORD got = 0;
-        if (!ReadFile(file, chunk, want, &got, NULL) || got == 0) return;
-        assemble_lines(chunk, got);
-        read_offset += got;
+        if (!ReadFile(file, follower.chunk, want, &got, NULL) || got == 0) return;
+        assemble_lines(follower.chunk, got);
+        follower.read_offset += got;
         remaining -= got;
     }
 }
 
 // The file was there at the very first poll: --from-start decides whether its lines are old news.
 void first_sight(HANDLE file, int64_t size) {
-    first_poll_done = true;
-    read_offset = read_from_start ? 0 : size;
-    if (read_from_start)
+    follower.first_poll_done = true;
+    follower.read_offset = follower.read_from_start ? 0 : size;
+    if (follower.read_from_start)
         log_line("speech file found (%lld bytes); reading from start (--from-start)", (long long)size);
     else
         log_line("speech file found (%lld bytes); skipping existing content", (long long)size);
     DWORD want = head_size(size);
     DWORD got = 0;
-    if (want != 0 && ReadFile(file, fingerprint, want, &got, NULL)) fingerprint_length = got;
+    if (want != 0 && ReadFile(file, follower.fingerprint, want, &got, NULL)) follower.fingerprint_length = got;
 }
 }  // namespace
 
 void start_speech_follower(bool from_start_flag) {
-    read_from_start = from_start_flag;
-    first_poll_done = false;
-    identity_known = false;
-    identity = {0, 0, 0};
-    read_offset = 0;
-    fingerprint_length = 0;
-    line_length = 0;
+    renew(follower);
+    follower.read_from_start = from_start_flag;
 }
 
 void poll_speech_file(void) {
@@ -158,12 +154,12 @@ void poll_speech_file(void) {
         // Someone holds the file open without letting readers in: it is still there, and
         // taking it for removed would read it all again once they let go.
         if (error == ERROR_SHARING_VIOLATION) return;
-        if (!first_poll_done) {
-            first_poll_done = true;
+        if (!follower.first_poll_done) {
+            follower.first_poll_done = true;
             log_line("speech file not present yet; will read it from the start when it appears");
         }
-        if (identity_known) {
-            identity_known = false;
+        if (follower.identity_known) {
+            follower.identity_known = false;
             reset_follower("file removed");
         }
         return;
@@ -174,24 +170,24 @@ void poll_speech_file(void) {
         return;
     }
     const int64_t size = (int64_t)(((uint64_t)info.nFileSizeHigh << 32) | info.nFileSizeLow);
-    if (!first_poll_done) {
+    if (!follower.first_poll_done) {
         first_sight(file, size);
         remember_identity(info);
     }
-    if (!identity_known)
+    if (!follower.identity_known)
         reset_follower("file (re)created");
     else if (is_other_file(info))
         reset_follower("different file");
-    else if (size < read_offset)
+    else if (size < follower.read_offset)
         reset_follower("truncated");
     remember_identity(info);
     if (size > 0)
         check_fingerprint(file, size);
     else
-        fingerprint_length = 0;
-    if (size > read_offset) read_new_bytes(file, size);
+        follower.fingerprint_length = 0;
+    if (size > follower.read_offset) read_new_bytes(file, size);
     CloseHandle(file);
 }
 
-int64_t follower_read_offset(void) { return read_offset; }
+int64_t follower_read_offset(void) { return follower.read_offset; }
 

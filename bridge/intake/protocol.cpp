@@ -17,6 +17,7 @@
 #include "game/game_window.h"
 #include "run/clock.h"
 #include "run/log.h"
+#include "run/state.h"
 #include "speech/speech.h"
 
 namespace {
@@ -37,14 +38,17 @@ constexpr uint64_t kHoldLimitMs = 15000;
 const wchar_t kVersionPrefix[] = L"Tolvane Doduzu version";
 constexpr size_t kVersionPrefixUnits = sizeof kVersionPrefix / sizeof kVersionPrefix[0] - 1;
 
-// ---- Protocol state: main thread only, alive for the run --------------------------------------
-uint64_t watchdog_deadline = 0;  // 0: not armed
-wchar_t watchdog_text[kWatchdogTextUnits];
-bool announcement_held = false;
-bool announcement_released = false;  // once set, nothing is held again this run
-wchar_t held_announcement[kHeldTextUnits];
-uint64_t held_since = 0;
-uint64_t front_seen_at = 0;  // first pass that saw the game in front while held; 0: not yet
+// ---- Protocol state: main thread only, alive for the run.
+struct protocol_state {
+    uint64_t watchdog_deadline = 0;  // 0: not armed
+    wchar_t watchdog_text[kWatchdogTextUnits] = {};
+    bool announcement_held = false;
+    bool announcement_released = false;  // once set, nothing is held again this run
+    wchar_t held_announcement[kHeldTextUnits] = {};
+    uint64_t held_since = 0;
+    uint64_t front_seen_at = 0;  // first pass that saw the game in front while held; 0: not yet
+};
+protocol_state protocol;
 
 bool is_blank(char c) { return c == ' ' || c == '\t'; }
 
@@ -70,9 +74,9 @@ void arm_watchdog(const char* after_prefix, const char* end) {
     wchar_t converted[kWatchdogTextUnits - 1];
     int units = MultiByteToWideChar(CP_UTF8, 0, text, (int)(end - text) + 1, converted, kWatchdogTextUnits - 1);
     if (units <= 0) return;
-    memcpy(watchdog_text, converted, (size_t)units * sizeof(wchar_t));
-    watchdog_text[kWatchdogTextUnits - 1] = 0;
-    watchdog_deadline = tick_now() + (uint64_t)seconds * 1000;
+    memcpy(protocol.watchdog_text, converted, (size_t)units * sizeof(wchar_t));
+    protocol.watchdog_text[kWatchdogTextUnits - 1] = 0;
+    protocol.watchdog_deadline = tick_now() + (uint64_t)seconds * 1000;
     log_line("watchdog armed: %ld s", seconds);
 }
 
@@ -87,17 +91,17 @@ void speak_line_text(const char* text, size_t bytes, bool interrupt) {
         return;
     }
     wide[units] = 0;
-    if (!announcement_released && !announcement_held && game_process != NULL &&
+    if (!protocol.announcement_released && !protocol.announcement_held && game_process != NULL &&
         is_version_line(wide, (size_t)units) && units <= kHeldAnnouncementMax) {
-        memcpy(held_announcement, wide, ((size_t)units + 1) * sizeof(wchar_t));
-        announcement_held = true;
-        held_since = tick_now();
-        front_seen_at = 0;
-        log_line("startup announcement held until the game window is in front: %ls", held_announcement);
+        memcpy(protocol.held_announcement, wide, ((size_t)units + 1) * sizeof(wchar_t));
+        protocol.announcement_held = true;
+        protocol.held_since = tick_now();
+        protocol.front_seen_at = 0;
+        log_line("startup announcement held until the game window is in front: %ls", protocol.held_announcement);
         free(wide);
         return;
     }
-    if (announcement_held) release_startup_announcement("another line follows");
+    if (protocol.announcement_held) release_startup_announcement("another line follows");
     speak(wide, interrupt);
     free(wide);
 }
@@ -123,8 +127,8 @@ void handle_speech_line(char* line, size_t count) {
     case '#':
         if (end - p < 3) return;
         if (p[1] == 'o' && p[2] == 'k') {
-            if (watchdog_deadline != 0) log_line("watchdog cancelled (#ok)");
-            watchdog_deadline = 0;
+            if (protocol.watchdog_deadline != 0) log_line("watchdog cancelled (#ok)");
+            protocol.watchdog_deadline = 0;
         }
         return;
     case '-':
@@ -145,36 +149,28 @@ void handle_speech_line(char* line, size_t count) {
 }
 
 void release_startup_announcement(const char* reason) {
-    if (!announcement_held) return;
-    announcement_held = false;
-    announcement_released = true;
+    if (!protocol.announcement_held) return;
+    protocol.announcement_held = false;
+    protocol.announcement_released = true;
     log_line("startup announcement spoken (%s)", reason);
-    speak(held_announcement, true);
+    speak(protocol.held_announcement, true);
 }
 
 void tick_startup_announcement(uint64_t now) {
-    if (!announcement_held) return;
+    if (!protocol.announcement_held) return;
     // What counts is the first time the window was in front, not whether it still is.
-    if (front_seen_at == 0 && game_window_in_front()) front_seen_at = now;
-    bool settled = front_seen_at != 0 && ticks_since(now, front_seen_at) > kFrontSettleMs;
-    if (settled || ticks_since(now, held_since) > kHoldLimitMs)
-        release_startup_announcement(front_seen_at != 0 ? "game window in front" : "15 s passed");
+    if (protocol.front_seen_at == 0 && game_window_in_front()) protocol.front_seen_at = now;
+    bool settled = protocol.front_seen_at != 0 && ticks_since(now, protocol.front_seen_at) > kFrontSettleMs;
+    if (settled || ticks_since(now, protocol.held_since) > kHoldLimitMs)
+        release_startup_announcement(protocol.front_seen_at != 0 ? "game window in front" : "15 s passed");
 }
 
 void check_speech_watchdog(void) {
-    if (watchdog_deadline == 0 || tick_now() < watchdog_deadline) return;
-    watchdog_deadline = 0;
+    if (protocol.watchdog_deadline == 0 || tick_now() < protocol.watchdog_deadline) return;
+    protocol.watchdog_deadline = 0;
     log_line("watchdog expired (no #ok line)");
     // Kept after firing: the text stays until the next arming overwrites it.
-    speak(watchdog_text, false);
+    speak(protocol.watchdog_text, false);
 }
 
-void reset_protocol(void) {
-    watchdog_deadline = 0;
-    watchdog_text[0] = 0;
-    announcement_held = false;
-    announcement_released = false;
-    held_announcement[0] = 0;
-    held_since = 0;
-    front_seen_at = 0;
-}
+void reset_protocol(void) { renew(protocol); }

@@ -1,7 +1,8 @@
 // Speech line protocol: interprets each line of speech.txt (speak, stop, watchdog, comment) and
 // holds the mod's version announcement until the game window is in front. Owns the watchdog
-// and the held announcement. Main thread only: handle_speech_line is called by the follower,
-// the two timers by the run.
+// and the held announcement. Main thread only: handle_speech_line is called by the follower (through
+// seams.speech_line), check_speech_watchdog by the intake's steps after each poll, and
+// tick_startup_announcement by the run.
 #pragma once
 #include <stddef.h>
 #include <stdint.h>
@@ -16,5 +17,5 @@ void tick_startup_announcement(uint64_t now);
 // Called right after each 50 ms poll of speech.txt.
 void check_speech_watchdog(void);
 
-// Back to the start state: nothing held or released, no watchdog (reset_bridge_state).
+// Tests only: back to the start state, nothing held or released, no watchdog (reset_bridge_state).
 void reset_protocol(void);

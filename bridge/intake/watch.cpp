@@ -21,21 +21,15 @@
 //   |                                         |       now (checked every 2 s)
 //   +-----------------------------------------+
 //   set up again at most every 2 s after the last attempt or failure
-//
-// Built with TOLVANE_POLL_ONLY (a benchmark build, never shipped) the watch is never set up.
 #include "intake/watch.h"
 #include <stddef.h>
 #include <wchar.h>
 #include "run/clock.h"
 #include "run/seams.h"
+#include "run/state.h"
 #include "run/text.h"
 
 namespace {
-#ifdef TOLVANE_POLL_ONLY
-constexpr bool kWatchBuilt = false;
-#else
-constexpr bool kWatchBuilt = true;
-#endif
 // Sets the watch up again, or checks its folder, at most this often.
 constexpr uint64_t kWatchRetryMs = 2000;
 // Size, last write and name changes: what an append, a rewrite, a delete or a rename does.
@@ -63,18 +57,21 @@ struct report_slot {
 };
 
 // ---- Watch state: main thread only.
-report_slot slots[kReportSlots];
-report_slot* slot = NULL;  // the slot of the watch, NULL while none
-bool read_pending = false;  // a read on slot was accepted and has not been seen to end
-HANDLE folder = INVALID_HANDLE_VALUE;  // open while watching
-BY_HANDLE_FILE_INFORMATION folder_identity = {};
-wchar_t folder_path[kPathCap];
-wchar_t file_name[kPathCap];
-wchar_t short_name[kPathCap];  // the file's 8.3 name, once it was seen to exist
-bool attempted = false;
-uint64_t attempted_at = 0;  // the last set-up, folder check or failure
-int empty_run = 0;
-uint64_t empty_run_since = 0;
+struct watch_state {
+    report_slot slots[kReportSlots] = {};
+    report_slot* slot = NULL;  // the slot of the watch, NULL while none
+    bool read_pending = false;  // a read on slot was accepted and has not been seen to end
+    HANDLE folder = INVALID_HANDLE_VALUE;  // open while watching
+    BY_HANDLE_FILE_INFORMATION folder_identity = {};
+    wchar_t folder_path[kPathCap] = {};
+    wchar_t file_name[kPathCap] = {};
+    wchar_t short_name[kPathCap] = {};  // the file's 8.3 name, once it was seen to exist
+    bool attempted = false;
+    uint64_t attempted_at = 0;  // the last set-up, folder check or failure
+    int empty_run = 0;
+    uint64_t empty_run_since = 0;
+};
+watch_state watch;
 
 bool is_separator(wchar_t c) { return c == L'\\' || c == L'/'; }
 
@@ -105,42 +102,35 @@ bool same_file(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMA
            a.nFileIndexLow == b.nFileIndexLow;
 }
 
-BOOL read_changes(void) {
-    if (seams.read_directory_changes)
-        return seams.read_directory_changes(folder, slot->reports, sizeof slot->reports, kWatchedChanges,
-                                            &slot->overlapped);
-    return ReadDirectoryChangesW(folder, slot->reports, sizeof slot->reports, FALSE, kWatchedChanges, NULL,
-                                 &slot->overlapped, NULL);
-}
-
 bool ask_for_report(void) {
-    ResetEvent(slot->ready);
-    slot->overlapped = OVERLAPPED();
-    slot->overlapped.hEvent = slot->ready;
+    ResetEvent(watch.slot->ready);
+    watch.slot->overlapped = OVERLAPPED();
+    watch.slot->overlapped.hEvent = watch.slot->ready;
     // The call marks the OVERLAPPED pending before it can fail; only its answer says whether a
     // read is under way.
-    read_pending = read_changes() != 0;
-    return read_pending;
+    watch.read_pending = seams.read_directory_changes(watch.folder, watch.slot->reports, sizeof watch.slot->reports,
+                                                      kWatchedChanges, &watch.slot->overlapped) != 0;
+    return watch.read_pending;
 }
 
 void end_watch(void) {
-    if (read_pending) {
-        CancelIoEx(folder, &slot->overlapped);
-        WaitForSingleObject(slot->ready, kCancelWaitMs);
-        if (!HasOverlappedIoCompleted(&slot->overlapped)) slot->given_up = true;
+    if (watch.read_pending) {
+        CancelIoEx(watch.folder, &watch.slot->overlapped);
+        WaitForSingleObject(watch.slot->ready, kCancelWaitMs);
+        if (!HasOverlappedIoCompleted(&watch.slot->overlapped)) watch.slot->given_up = true;
     }
-    read_pending = false;
-    slot = NULL;
-    if (folder != INVALID_HANDLE_VALUE) CloseHandle(folder);
-    folder = INVALID_HANDLE_VALUE;
-    empty_run = 0;
+    watch.read_pending = false;
+    watch.slot = NULL;
+    if (watch.folder != INVALID_HANDLE_VALUE) CloseHandle(watch.folder);
+    watch.folder = INVALID_HANDLE_VALUE;
+    watch.empty_run = 0;
 }
 
 // The watch failed: it is set up again no sooner than 2 s from now.
 void fail_watch(uint64_t now) {
     end_watch();
-    attempted = true;
-    attempted_at = now;
+    watch.attempted = true;
+    watch.attempted_at = now;
 }
 
 // A report may name the file by its short name; a file that does not exist (yet) keeps the
@@ -148,35 +138,37 @@ void fail_watch(uint64_t now) {
 void note_short_name(void) {
     wchar_t path[kPathCap];
     const DWORD units = GetShortPathNameW(speech_file_path, path, kPathCap);
-    if (units != 0 && units < (DWORD)kPathCap) format_wide(short_name, kPathCap, L"%ls", last_component(path));
+    if (units != 0 && units < (DWORD)kPathCap) format_wide(watch.short_name, kPathCap, L"%ls", last_component(path));
 }
 
 report_slot* free_slot(void) {
-    for (report_slot& s : slots)
+    for (report_slot& s : watch.slots)
         if (!s.given_up) return &s;
     return NULL;
 }
 
 void start_watch(void) {
     report_slot* next = free_slot();
-    if (!next || !speech_watch_target(speech_file_path, folder_path, file_name)) return;
+    if (!next || !speech_watch_target(speech_file_path, watch.folder_path, watch.file_name)) return;
     note_short_name();
-    folder = CreateFileW(folder_path, FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
-                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, NULL);
-    if (folder == INVALID_HANDLE_VALUE) return;
-    slot = next;
-    if (!slot->ready) slot->ready = CreateEventW(NULL, TRUE, FALSE, NULL);
-    if (!slot->ready || !GetFileInformationByHandle(folder, &folder_identity) || !ask_for_report()) end_watch();
+    watch.folder = CreateFileW(watch.folder_path, FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                               NULL, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, NULL);
+    if (watch.folder == INVALID_HANDLE_VALUE) return;
+    watch.slot = next;
+    if (!watch.slot->ready) watch.slot->ready = CreateEventW(NULL, TRUE, FALSE, NULL);
+    if (!watch.slot->ready || !GetFileInformationByHandle(watch.folder, &watch.folder_identity) || !ask_for_report())
+        end_watch();
 }
 
 // The folder that speech_file_path names now is not the one watched: it was removed, renamed
 // away or replaced.
 bool folder_replaced(void) {
-    HANDLE now = CreateFileW(folder_path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                             NULL, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
+    HANDLE now = CreateFileW(watch.folder_path, FILE_READ_ATTRIBUTES,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL, OPEN_EXISTING,
+                             FILE_FLAG_BACKUP_SEMANTICS, NULL);
     if (now == INVALID_HANDLE_VALUE) return true;
     BY_HANDLE_FILE_INFORMATION info;
-    const bool same = GetFileInformationByHandle(now, &info) && same_file(info, folder_identity);
+    const bool same = GetFileInformationByHandle(now, &info) && same_file(info, watch.folder_identity);
     CloseHandle(now);
     return !same;
 }
@@ -189,13 +181,14 @@ bool is_named(const wchar_t* reported, size_t units, const wchar_t* name) {
 // A report names speech.txt, by its name or its short name. An entry that does not fit in what
 // was read ends the search.
 bool names_speech_file(DWORD bytes) {
-    const char* base = reinterpret_cast<const char*>(slot->reports);
+    const char* base = reinterpret_cast<const char*>(watch.slot->reports);
     size_t at = 0;
     while (at + offsetof(FILE_NOTIFY_INFORMATION, FileName) <= bytes) {
         const FILE_NOTIFY_INFORMATION* report = reinterpret_cast<const FILE_NOTIFY_INFORMATION*>(base + at);
         if (report->FileNameLength > bytes - at - offsetof(FILE_NOTIFY_INFORMATION, FileName)) break;
         const size_t units = report->FileNameLength / sizeof(wchar_t);
-        if (is_named(report->FileName, units, file_name) || is_named(report->FileName, units, short_name)) return true;
+        if (is_named(report->FileName, units, watch.file_name) || is_named(report->FileName, units, watch.short_name))
+            return true;
         if (!report->NextEntryOffset) break;
         at += report->NextEntryOffset;
     }
@@ -217,30 +210,30 @@ bool speech_watch_target(const wchar_t* path, wchar_t folder_out[kPathCap], wcha
     return true;
 }
 
-HANDLE speech_watch_event(void) { return read_pending ? slot->ready : NULL; }
+HANDLE speech_watch_event(void) { return watch.read_pending ? watch.slot->ready : NULL; }
 
 bool take_speech_watch(void) {
-    if (!read_pending) return false;
+    if (!watch.read_pending) return false;
     const uint64_t now = tick_now();
     DWORD bytes = 0;
-    if (!GetOverlappedResult(folder, &slot->overlapped, &bytes, FALSE)) {
-        read_pending = !HasOverlappedIoCompleted(&slot->overlapped);
+    if (!GetOverlappedResult(watch.folder, &watch.slot->overlapped, &bytes, FALSE)) {
+        watch.read_pending = !HasOverlappedIoCompleted(&watch.slot->overlapped);
         fail_watch(now);
         return true;
     }
-    read_pending = false;
+    watch.read_pending = false;
     // No bytes: more changes than the buffer held, and their names are lost.
     if (bytes == 0) {
-        if (!empty_run || ticks_since(now, empty_run_since) >= kEmptyRunMs) {
-            empty_run = 0;
-            empty_run_since = now;
+        if (!watch.empty_run || ticks_since(now, watch.empty_run_since) >= kEmptyRunMs) {
+            watch.empty_run = 0;
+            watch.empty_run_since = now;
         }
-        if (++empty_run >= kEmptyRunMax) {
+        if (++watch.empty_run >= kEmptyRunMax) {
             fail_watch(now);
             return true;
         }
     } else {
-        empty_run = 0;
+        watch.empty_run = 0;
     }
     const bool speech_changed = bytes == 0 || names_speech_file(bytes);
     if (!ask_for_report()) {
@@ -251,10 +244,10 @@ bool take_speech_watch(void) {
 }
 
 void keep_speech_watch(uint64_t now) {
-    if (!kWatchBuilt || (attempted && ticks_since(now, attempted_at) < kWatchRetryMs)) return;
-    attempted = true;
-    attempted_at = now;
-    if (read_pending && !folder_replaced()) {
+    if (watch.attempted && ticks_since(now, watch.attempted_at) < kWatchRetryMs) return;
+    watch.attempted = true;
+    watch.attempted_at = now;
+    if (watch.read_pending && !folder_replaced()) {
         note_short_name();
         return;
     }
@@ -265,16 +258,15 @@ void keep_speech_watch(uint64_t now) {
 void stop_speech_watch(void) {
     end_watch();
     // A given-up read holds its own reference to the event; the handle may go.
-    for (report_slot& s : slots) {
+    for (report_slot& s : watch.slots) {
         if (s.ready) CloseHandle(s.ready);
         s.ready = NULL;
     }
-    attempted = false;
-    attempted_at = 0;
+    watch.attempted = false;
+    watch.attempted_at = 0;
 }
 
 void reset_speech_watch(void) {
     stop_speech_watch();
-    for (report_slot& s : slots) s.given_up = false;
-    short_name[0] = 0;
+    renew(watch);
 }

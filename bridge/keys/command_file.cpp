@@ -4,16 +4,23 @@
 #include <windows.h>
 #include "run/log.h"
 #include "run/settings.h"
+#include "run/state.h"
+#include "run/text.h"
 
 namespace {
-wchar_t cmd_file_path[kPathCap];
 // "key " + the longest name (9) + " " + 10 digits + LF is 25 bytes.
 constexpr int kCommandLineCap = 64;
+
+// ---- Command file state: main thread only.
+struct command_file_state {
+    wchar_t cmd_file_path[kPathCap] = {};
+};
+command_file_state commands;
 }  // namespace
 
 void create_command_file(void) {
-    format_wide(cmd_file_path, kPathCap, L"%ls\\cmd.txt", exe_dir);
-    HANDLE file = CreateFileW(cmd_file_path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+    format_wide(commands.cmd_file_path, kPathCap, L"%ls\\cmd.txt", exe_dir);
+    HANDLE file = CreateFileW(commands.cmd_file_path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
                               CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
     if (file == INVALID_HANDLE_VALUE) {
         DWORD error = GetLastError();
@@ -27,7 +34,7 @@ void write_command(const char* name, uint32_t tick) {
     char line[kCommandLineCap];
     int length = format_narrow(line, kCommandLineCap, "key %s %lu\n", name, (unsigned long)tick);
     if (length <= 0 || length >= kCommandLineCap) return;  // only names of the fixed vocabulary come here
-    HANDLE file = CreateFileW(cmd_file_path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+    HANDLE file = CreateFileW(commands.cmd_file_path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
                               OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
     if (file == INVALID_HANDLE_VALUE) {
         DWORD error = GetLastError();
@@ -41,4 +48,4 @@ void write_command(const char* name, uint32_t tick) {
     CloseHandle(file);
 }
 
-void reset_command_file(void) { cmd_file_path[0] = 0; }
+void reset_command_file(void) { renew(commands); }

@@ -14,5 +14,5 @@ void create_command_file(void);
 // cannot be opened is logged and the line dropped; the write itself is not checked.
 void write_command(const char* name, uint32_t tick);
 
-// Back to the start state (reset_bridge_state).
+// Tests only: back to the start state (reset_bridge_state).
 void reset_command_file(void);

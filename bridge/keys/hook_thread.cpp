@@ -28,14 +28,7 @@
 #include "run/clock.h"
 #include "run/log.h"
 #include "run/seams.h"
-
-std::atomic<DWORD> hook_thread_id{0};
-std::atomic<LONG> hook_installed{0};
-std::atomic<LONG> hook_install_failed{0};
-std::atomic<DWORD> hook_install_error{0};
-std::atomic<LONG> presses_let_through{0};
-std::atomic<LONG> hook_menu_downs{0};
-menu_key_ring_t menu_key_ring;
+#include "run/state.h"
 
 // The two threads share only whole, lock-free 32-bit words.
 static_assert(sizeof(std::atomic<LONG>) == 4 && sizeof(std::atomic<DWORD>) == 4 && sizeof(std::atomic<int32_t>) == 4,
@@ -44,23 +37,33 @@ static_assert(std::atomic<LONG>::is_always_lock_free && std::atomic<int32_t>::is
               "shared words need no lock");
 
 namespace {
-// ---- Start-up handover: both threads compare-exchange it out of kHandoverWaiting (acq_rel).
 enum : LONG { kHandoverWaiting = 0, kHandoverReady = 1, kHandoverAbandoned = 2 };
-std::atomic<LONG> hook_handover{kHandoverWaiting};
-
-// ---- Main-thread state.
-HANDLE hook_thread = NULL;  // kept until shutdown, also for a thread that was given up
-
-// ---- Hook-thread state; the main thread never touches it.
 constexpr int kKeyCodes = 256;
-HHOOK hook_handle = NULL;
-// 1: the key-down that began the current press was swallowed, so the rest of it is too.
-uint8_t swallowed_down[kKeyCodes];
-// 1: the menu key is down as far as the hook has seen (or was down at arming).
-uint8_t menu_key_down[kKeyCodes];
-// 1: the modifier is down as far as the hook has seen (or was down at arming).
-uint8_t modifier_down[kKeyCodes];
-LONG seen_generation = 0;
+
+// ---- Hook state. The shared words go to the main thread as the header says.
+struct hook_state {
+    std::atomic<DWORD> thread_id{0};
+    std::atomic<LONG> installed{0};
+    std::atomic<LONG> install_failed{0};
+    std::atomic<DWORD> install_error{0};
+    std::atomic<LONG> presses_let_through{0};
+    std::atomic<LONG> menu_downs{0};
+    menu_key_ring_t ring;
+    // Start-up handover: both threads compare-exchange it out of kHandoverWaiting (acq_rel).
+    std::atomic<LONG> handover{kHandoverWaiting};
+    // Main thread: kept until shutdown, also for a thread that was given up.
+    HANDLE thread = NULL;
+    // Hook thread only; the main thread never touches these.
+    HHOOK handle = NULL;
+    // 1: the key-down that began the current press was swallowed, so the rest of it is too.
+    uint8_t swallowed_down[kKeyCodes] = {};
+    // 1: the menu key is down as far as the hook has seen (or was down at arming).
+    uint8_t menu_key_down[kKeyCodes] = {};
+    // 1: the modifier is down as far as the hook has seen (or was down at arming).
+    uint8_t modifier_down[kKeyCodes] = {};
+    LONG seen_generation = kFirstHookGeneration;
+};
+hook_state hook;
 
 // Held modifiers keep a fresh press from being swallowed: Shift, Ctrl and Alt in their generic,
 // left and right codes, both Windows keys, and the screen reader's own Insert and Caps Lock. In
@@ -82,15 +85,15 @@ void settle_generic_modifier(DWORD vk) {
     switch (vk) {
     case VK_LSHIFT:
     case VK_RSHIFT:
-        modifier_down[VK_SHIFT] = (uint8_t)(modifier_down[VK_LSHIFT] | modifier_down[VK_RSHIFT]);
+        hook.modifier_down[VK_SHIFT] = (uint8_t)(hook.modifier_down[VK_LSHIFT] | hook.modifier_down[VK_RSHIFT]);
         break;
     case VK_LCONTROL:
     case VK_RCONTROL:
-        modifier_down[VK_CONTROL] = (uint8_t)(modifier_down[VK_LCONTROL] | modifier_down[VK_RCONTROL]);
+        hook.modifier_down[VK_CONTROL] = (uint8_t)(hook.modifier_down[VK_LCONTROL] | hook.modifier_down[VK_RCONTROL]);
         break;
     case VK_LMENU:
     case VK_RMENU:
-        modifier_down[VK_MENU] = (uint8_t)(modifier_down[VK_LMENU] | modifier_down[VK_RMENU]);
+        hook.modifier_down[VK_MENU] = (uint8_t)(hook.modifier_down[VK_LMENU] | hook.modifier_down[VK_RMENU]);
         break;
     default:
         break;
@@ -111,7 +114,7 @@ key_verdict judge_key_event(DWORD vk, bool down, bool injected, bool active, int
     if (is_tracked_modifier(vk)) {
         // Modifiers are only watched, never swallowed.
         if (!injected) {
-            modifier_down[vk] = down ? 1 : 0;
+            hook.modifier_down[vk] = down ? 1 : 0;
             if (!down) settle_generic_modifier(vk);
         }
         return pass;
@@ -119,14 +122,14 @@ key_verdict judge_key_event(DWORD vk, bool down, bool injected, bool active, int
     const int code = menu_key_code_of(vk);
     if (code == 0 || injected) return pass;
     if (!down) {
-        menu_key_down[vk] = 0;
-        if (!swallowed_down[vk]) return pass;
-        swallowed_down[vk] = 0;
+        hook.menu_key_down[vk] = 0;
+        if (!hook.swallowed_down[vk]) return pass;
+        hook.swallowed_down[vk] = 0;
         return {true, 0, false};
     }
-    const bool was_down = menu_key_down[vk] != 0;
-    menu_key_down[vk] = 1;
-    if (swallowed_down[vk]) {
+    const bool was_down = hook.menu_key_down[vk] != 0;
+    hook.menu_key_down[vk] = 1;
+    if (hook.swallowed_down[vk]) {
         // The rest of a swallowed press stays swallowed, so the game never sees half a press.
         const bool queue = active && menu_key_of_code(code)->arrow && loop_quiet_ms <= (int32_t)kLoopRecentMs;
         return {true, (uint8_t)(queue ? code : 0), false};
@@ -134,7 +137,7 @@ key_verdict judge_key_event(DWORD vk, bool down, bool injected, bool active, int
     if (!active || any_modifier_down() || was_down) return pass;
     // Nobody would forward it, so the press is the game's, whole.
     if (loop_quiet_ms > (int32_t)kLoopStallMs) return {false, 0, true};
-    swallowed_down[vk] = 1;
+    hook.swallowed_down[vk] = 1;
     return {true, (uint8_t)code, false};
 }
 
@@ -148,19 +151,19 @@ int32_t main_loop_quiet_ms(void) {
 // No key event is handled between the install and the removal or the seeding: the procedure runs
 // only while this thread waits for messages.
 void arm_hook(void) {
-    const HHOOK old = hook_handle;
+    const HHOOK old = hook.handle;
     const HHOOK fresh = SetWindowsHookExW(WH_KEYBOARD_LL, keyboard_hook_proc, GetModuleHandleW(NULL), 0);
     if (!fresh) {
         const DWORD error = GetLastError();
         // Settings-menu mode gives up the hook on this failure; an old one would only linger.
         if (old) UnhookWindowsHookEx(old);
-        hook_handle = NULL;
+        hook.handle = NULL;
         hook_installed.store(0, std::memory_order_release);
         hook_install_error.store(error, std::memory_order_release);
         hook_install_failed.store(1, std::memory_order_release);
         return;
     }
-    hook_handle = fresh;
+    hook.handle = fresh;
     // An old handle that no longer unhooks is one that Windows had removed.
     const bool old_was_installed = old && UnhookWindowsHookEx(old);
     if (!old_was_installed) seed_hook_tables();
@@ -169,12 +172,23 @@ void arm_hook(void) {
 }
 
 void disarm_hook(void) {
-    if (hook_handle) {
-        UnhookWindowsHookEx(hook_handle);
-        hook_handle = NULL;
+    if (hook.handle) {
+        UnhookWindowsHookEx(hook.handle);
+        hook.handle = NULL;
     }
     hook_installed.store(0, std::memory_order_release);
 }
+}  // namespace
+
+std::atomic<DWORD>& hook_thread_id = hook.thread_id;
+std::atomic<LONG>& hook_installed = hook.installed;
+std::atomic<LONG>& hook_install_failed = hook.install_failed;
+std::atomic<DWORD>& hook_install_error = hook.install_error;
+std::atomic<LONG>& presses_let_through = hook.presses_let_through;
+std::atomic<LONG>& hook_menu_downs = hook.menu_downs;
+menu_key_ring_t& menu_key_ring = hook.ring;
+
+namespace {
 // Thread entry; the parameter is the thread's own handle of the ready event, which it closes.
 DWORD WINAPI hook_thread_main(LPVOID ready_event) {
     MSG msg;
@@ -182,16 +196,16 @@ DWORD WINAPI hook_thread_main(LPVOID ready_event) {
     PeekMessageW(&msg, NULL, WM_USER, WM_USER, PM_NOREMOVE);
     // Every keystroke of the desktop waits for this thread while the hook is installed.
     SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_HIGHEST);
-    if (seams.hook_thread_starting) seams.hook_thread_starting();
+    seams.hook_thread_starting();
     LONG waiting = kHandoverWaiting;
-    const bool wanted = hook_handover.compare_exchange_strong(waiting, kHandoverReady, std::memory_order_acq_rel);
+    const bool wanted = hook.handover.compare_exchange_strong(waiting, kHandoverReady, std::memory_order_acq_rel);
     if (wanted) SetEvent((HANDLE)ready_event);
     CloseHandle((HANDLE)ready_event);
     // Too late: the run went on without a hook thread, and this one must not come to life.
     if (!wanted) return 0;
     // 0 (WM_QUIT) and -1 (failure) end the thread as MSG_HOOK_QUIT does.
     while (GetMessageW(&msg, NULL, 0, 0) > 0) {
-        if (seams.hook_message) seams.hook_message(msg.message, hook_handle);
+        seams.hook_message(msg.message, hook.handle);
         if (msg.message == MSG_HOOK_ARM) {
             arm_hook();
         } else if (msg.message == MSG_HOOK_DISARM) {
@@ -208,7 +222,7 @@ DWORD WINAPI hook_thread_main(LPVOID ready_event) {
 
 void start_hook_thread(DWORD wait_ms) {
     hook_thread_id.store(0, std::memory_order_release);
-    hook_handover.store(kHandoverWaiting, std::memory_order_release);
+    hook.handover.store(kHandoverWaiting, std::memory_order_release);
     // The error logged is that of the call that failed, or ERROR_TIMEOUT for a wait that ran out.
     DWORD error = 0;
     HANDLE theirs = NULL;
@@ -221,13 +235,13 @@ void start_hook_thread(DWORD wait_ms) {
     }
     DWORD id = 0;
     if (theirs) {
-        hook_thread = CreateThread(NULL, 0, hook_thread_main, theirs, 0, &id);
-        if (!hook_thread) {
+        hook.thread = CreateThread(NULL, 0, hook_thread_main, theirs, 0, &id);
+        if (!hook.thread) {
             error = GetLastError();
             CloseHandle(theirs);
         }
     }
-    if (hook_thread) {
+    if (hook.thread) {
         const DWORD waited = WaitForSingleObject(ready, wait_ms);
         if (waited == WAIT_FAILED)
             error = GetLastError();
@@ -236,7 +250,7 @@ void start_hook_thread(DWORD wait_ms) {
     }
     LONG waiting = kHandoverWaiting;
     const bool given_up =
-        !hook_thread || hook_handover.compare_exchange_strong(waiting, kHandoverAbandoned, std::memory_order_acq_rel);
+        !hook.thread || hook.handover.compare_exchange_strong(waiting, kHandoverAbandoned, std::memory_order_acq_rel);
     if (given_up) {
         log_line("hook thread: could not start (%lu); the settings menu will not swallow keys", error);
     } else {
@@ -251,10 +265,10 @@ void stop_hook_thread(DWORD wait_ms) {
     const DWORD id = hook_thread_id.load(std::memory_order_acquire);
     if (id) {
         PostThreadMessageW(id, MSG_HOOK_QUIT, 0, 0);
-        if (hook_thread) WaitForSingleObject(hook_thread, wait_ms);
+        if (hook.thread) WaitForSingleObject(hook.thread, wait_ms);
     }
-    if (hook_thread) CloseHandle(hook_thread);
-    hook_thread = NULL;
+    if (hook.thread) CloseHandle(hook.thread);
+    hook.thread = NULL;
     hook_thread_id.store(0, std::memory_order_release);
 }
 
@@ -276,9 +290,9 @@ LRESULT CALLBACK keyboard_hook_proc(int code, WPARAM wparam, LPARAM lparam) {
     // A failsafe raised the generation: forget what was swallowed, so the repeats and releases
     // of keys held across it reach the game.
     const LONG generation = hook_generation.load(std::memory_order_acquire);
-    if (generation != seen_generation) {
-        seen_generation = generation;
-        memset(swallowed_down, 0, sizeof swallowed_down);
+    if (generation != hook.seen_generation) {
+        hook.seen_generation = generation;
+        memset(hook.swallowed_down, 0, sizeof hook.swallowed_down);
     }
     // menu_open is read once; this event is judged by that value even if the main thread
     // changes it meanwhile.
@@ -301,7 +315,7 @@ LRESULT CALLBACK keyboard_hook_proc(int code, WPARAM wparam, LPARAM lparam) {
 
 bool any_modifier_down(void) {
     for (int key : kModifierKeys)
-        if (modifier_down[key]) return true;
+        if (hook.modifier_down[key]) return true;
     return false;
 }
 
@@ -327,28 +341,14 @@ bool pop_menu_key(menu_key_event* out) {
 }
 
 void seed_hook_tables(void) {
-    memset(swallowed_down, 0, sizeof swallowed_down);
-    memset(menu_key_down, 0, sizeof menu_key_down);
-    memset(modifier_down, 0, sizeof modifier_down);
-    seen_generation = hook_generation.load(std::memory_order_acquire);
+    memset(hook.swallowed_down, 0, sizeof hook.swallowed_down);
+    memset(hook.menu_key_down, 0, sizeof hook.menu_key_down);
+    memset(hook.modifier_down, 0, sizeof hook.modifier_down);
+    hook.seen_generation = hook_generation.load(std::memory_order_acquire);
     for (int key : kModifierKeys)
-        if (read_key_state(key) & 0x8000) modifier_down[key] = 1;
+        if (read_key_state(key) & 0x8000) hook.modifier_down[key] = 1;
     for (const menu_key& key : kMenuKeys)
-        if (read_key_state(key.vk) & 0x8000) menu_key_down[key.vk] = 1;
+        if (read_key_state(key.vk) & 0x8000) hook.menu_key_down[key.vk] = 1;
 }
 
-void reset_hook_state(void) {
-    memset(swallowed_down, 0, sizeof swallowed_down);
-    memset(menu_key_down, 0, sizeof menu_key_down);
-    memset(modifier_down, 0, sizeof modifier_down);
-    seen_generation = hook_generation.load();
-    menu_key_ring.head = 0;
-    menu_key_ring.tail = 0;
-    hook_thread_id = 0;
-    hook_installed = 0;
-    hook_install_failed = 0;
-    hook_install_error = 0;
-    presses_let_through = 0;
-    hook_menu_downs = 0;
-    hook_handover = kHandoverWaiting;
-}
+void reset_hook_state(void) { renew(hook); }

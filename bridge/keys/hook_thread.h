@@ -23,19 +23,20 @@ constexpr uint32_t kLoopStallMs = 1000;
 // They stay swallowed all the same.
 constexpr uint32_t kLoopRecentMs = 100;
 
-// Shared with the main thread: aligned 32-bit words, read and written whole. The hook thread
-// stores with release and the main thread loads with acquire, so hook_install_error is
-// complete by the time hook_install_failed is seen.
-extern std::atomic<DWORD> hook_thread_id;      // main publishes once the thread is ready, clears at the end
-extern std::atomic<LONG> hook_installed;       // hook thread sets at each install, clears at removal;
-                                               // main clears before each arming
-extern std::atomic<LONG> hook_install_failed;  // hook thread writes; main clears before each arming
-extern std::atomic<DWORD> hook_install_error;  // hook thread writes before setting hook_install_failed
-extern std::atomic<LONG> presses_let_through;  // hook procedure adds (release) each press it let
-                                               // through for a stalled loop; main reads (acquire)
-extern std::atomic<LONG> hook_menu_downs;      // hook procedure adds (release) every menu-key down it
-                                               // sees, injected or not; main reads (acquire) to tell
-                                               // a hook that Windows removed
+// Shared with the main thread: aligned 32-bit words, read and written whole. Every store is a
+// release and every load on the other thread an acquire, so hook_install_error is complete by the
+// time hook_install_failed is seen.
+extern std::atomic<DWORD>& hook_thread_id;      // main publishes once the thread is ready, clears at
+                                                // the end; settings-menu mode reads it
+extern std::atomic<LONG>& hook_installed;       // hook thread sets at each install, clears at removal;
+                                                // main clears before each arming
+extern std::atomic<LONG>& hook_install_failed;  // hook thread writes; main clears before each arming
+extern std::atomic<DWORD>& hook_install_error;  // hook thread writes before setting hook_install_failed
+extern std::atomic<LONG>& presses_let_through;  // hook procedure adds each press it let through for a
+                                                // stalled loop; main reads
+extern std::atomic<LONG>& hook_menu_downs;      // hook procedure adds every menu-key down it sees,
+                                                // injected or not; main reads to tell a hook that
+                                                // Windows removed
 
 // One swallowed key on its way to the main thread.
 struct menu_key_event {
@@ -46,13 +47,13 @@ struct menu_key_event {
 // free to tell full from empty, so at most 127 events wait.
 constexpr int kRingSlots = 128;
 struct menu_key_ring_t {
-    menu_key_event slots[kRingSlots];
+    menu_key_event slots[kRingSlots] = {};
     // The writer stores its index with release after its slot work; the other side loads it
     // with acquire before touching a slot.
-    std::atomic<int32_t> head;  // next slot to fill; written by the hook procedure only
-    std::atomic<int32_t> tail;  // next slot to read; written by the main thread only
+    std::atomic<int32_t> head{0};  // next slot to fill; written by the hook procedure only
+    std::atomic<int32_t> tail{0};  // next slot to read; written by the main thread only
 };
-extern menu_key_ring_t menu_key_ring;
+extern menu_key_ring_t& menu_key_ring;
 
 // Main thread, at start-up: starts the thread and waits up to wait_ms for it to be ready, then
 // logs the outcome. A thread that is not ready by then never serves: hook_thread_id stays 0 and
@@ -75,5 +76,5 @@ bool pop_menu_key(menu_key_event* out);
 // the current generation, seed the modifiers and menu keys from read_key_state. Hook thread (and
 // tests).
 void seed_hook_tables(void);
-// Empties the ring and the tables and clears the shared flags (reset_bridge_state).
+// Tests only: empties the ring and the tables and clears the shared flags (reset_bridge_state).
 void reset_hook_state(void);

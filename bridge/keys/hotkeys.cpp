@@ -9,9 +9,8 @@
 #include "run/clock.h"
 #include "run/log.h"
 #include "run/seams.h"
-
-int hotkeys_forwarded = 0;
-int hotkeys_ignored = 0;
+#include "run/state.h"
+#include "run/text.h"
 
 namespace {
 struct hotkey {
@@ -30,25 +29,41 @@ constexpr int kIgnoredLogged = 20;
 // toggled); read in this order.
 const int kHotkeyModifiers[] = {VK_CONTROL, VK_MENU, VK_SHIFT, VK_INSERT, VK_CAPITAL};
 
-// ---- Main-thread state.
-int hotkey_was_down[kHotkeys];
-uint64_t hotkey_accepted_at[kHotkeys];
+// The start-up line names the keys: "F1, F2" and so on with "and" before the last; 7 names of
+// at most 3 bytes, 5 separators and the rest of the line fit with room to spare.
+constexpr int kKeyListBytes = 64;
 
+// ---- Poller state: main thread only.
+struct hotkey_state {
+    int forwarded = 0;  // presses written to cmd.txt
+    int ignored = 0;    // accepted presses not written
+    int was_down[kHotkeys] = {};
+    uint64_t accepted_at[kHotkeys] = {};
+};
+hotkey_state poller;
+
+}  // namespace
+
+const int& hotkeys_forwarded = poller.forwarded;
+const int& hotkeys_ignored = poller.ignored;
+
+namespace {
 void forward_press(int index, uint64_t now) {
     const char* name = hotkey_table[index].name;
-    hotkeys_forwarded++;
-    log_line("key %s pressed (#%d) -> cmd.txt", name, hotkeys_forwarded);
+    poller.forwarded++;
+    log_line("key %s pressed (#%d) -> cmd.txt", name, poller.forwarded);
     // The mode changes before the mod reads the key, so the mod never sees F2 ahead of the
     // state it caused.
-    if (hotkey_table[index].vk == VK_F4 && menu_open) close_menu_mode("F4");
+    const bool open = menu_open.load(std::memory_order_acquire) != 0;
+    if (hotkey_table[index].vk == VK_F4 && open) close_menu_mode("F4");
     // A refused opening is told after the key, so the mod closes the menu that F2 opened.
-    if (hotkey_table[index].vk == VK_F2 && !menu_open && !menu_mode_available()) {
+    if (hotkey_table[index].vk == VK_F2 && !open && !menu_mode_available()) {
         write_command(name, tick_now32());
         open_menu_mode("F2");
         return;
     }
     if (hotkey_table[index].vk == VK_F2) {
-        if (menu_open)
+        if (open)
             close_menu_mode("F2");
         else
             open_menu_mode("F2");
@@ -58,10 +73,20 @@ void forward_press(int index, uint64_t now) {
 }
 
 void ignore_press(int index, const char* reason) {
-    if (hotkeys_ignored < kIgnoredLogged) log_line("key %s pressed, ignored (%s)", hotkey_table[index].name, reason);
-    hotkeys_ignored++;
+    if (poller.ignored < kIgnoredLogged) log_line("key %s pressed, ignored (%s)", hotkey_table[index].name, reason);
+    poller.ignored++;
 }
 }  // namespace
+
+void start_hotkey_polling(void) {
+    char keys[kKeyListBytes] = "";
+    int at = 0;
+    for (int i = 0; i < kHotkeys && at < kKeyListBytes; i++) {
+        const char* separator = i == 0 ? "" : i == kHotkeys - 1 ? " and " : ", ";
+        at += format_narrow(keys + at, (size_t)(kKeyListBytes - at), "%s%s", separator, hotkey_table[i].name);
+    }
+    log_line("hotkey polling: %s while the game window is in front; commands go to cmd.txt", keys);
+}
 
 void poll_hotkeys(void) {
     const uint64_t now = tick_now();
@@ -69,11 +94,11 @@ void poll_hotkeys(void) {
         const SHORT state = read_key_state(hotkey_table[i].vk);
         const int down = (state & 0x8000) ? 1 : 0;
         const bool pressed = (state & 0x0001) != 0;
-        const bool new_press = !hotkey_was_down[i] && (down || pressed);
-        hotkey_was_down[i] = down;
+        const bool new_press = !poller.was_down[i] && (down || pressed);
+        poller.was_down[i] = down;
         if (!new_press) continue;
-        if (now - hotkey_accepted_at[i] < kDebounceMs) continue;
-        hotkey_accepted_at[i] = now;
+        if (now - poller.accepted_at[i] < kDebounceMs) continue;
+        poller.accepted_at[i] = now;
         bool modifier_held = false;
         for (int key : kHotkeyModifiers)
             if (read_key_state(key) & 0x8000) modifier_held = true;
@@ -86,11 +111,4 @@ void poll_hotkeys(void) {
     }
 }
 
-void reset_hotkeys(void) {
-    for (int i = 0; i < kHotkeys; i++) {
-        hotkey_was_down[i] = 0;
-        hotkey_accepted_at[i] = 0;
-    }
-    hotkeys_forwarded = 0;
-    hotkeys_ignored = 0;
-}
+void reset_hotkeys(void) { renew(poller); }

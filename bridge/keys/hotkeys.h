@@ -5,11 +5,14 @@
 #pragma once
 #include <windows.h>
 
-extern int hotkeys_forwarded;  // presses written to cmd.txt
-extern int hotkeys_ignored;    // accepted presses not written (not in front, or a modifier held)
+// Counted here; read by the run for its closing line.
+extern const int& hotkeys_forwarded;  // presses written to cmd.txt
+extern const int& hotkeys_ignored;    // accepted presses not written (not in front, or a modifier held)
 
+// Start-up: logs which keys are polled.
+void start_hotkey_polling(void);
 // Run once per pass, first among the key and menu steps.
 void poll_hotkeys(void);
 
-// Back to the start state (reset_bridge_state).
+// Tests only: back to the start state (reset_bridge_state).
 void reset_hotkeys(void);

@@ -44,11 +44,8 @@
 #include "run/log.h"
 #include "run/seams.h"
 #include "run/settings.h"
-
-std::atomic<LONG> menu_open{0};
-std::atomic<LONG> hook_generation{1};
-uint64_t last_key_activity = 0;
-std::atomic<uint32_t> loop_pass_tick{0};
+#include "run/state.h"
+#include "run/text.h"
 
 namespace {
 constexpr uint64_t kArmGiveUpMs = 700;
@@ -70,32 +67,40 @@ constexpr uint64_t kHookCountGraceMs = 300;
 constexpr uint64_t kReinstallEveryMs = 2000;
 constexpr int kReinstallsLogged = 10;
 
-// ---- Main-thread state.
-wchar_t menu_state_path[kPathCap];
-bool hook_unavailable = false;  // final: hook install failed or timed out
-bool arm_pending = false;
-bool arm_silent = false;  // the pending arming replaces a hook that Windows removed
-uint64_t arm_requested_at = 0;
-uint64_t menu_opened_at = 0;
-uint64_t not_in_front_since = 0;  // 0 while the game is in front
-uint64_t menu_closed_at = 0;      // 0 once the hook after that close was removed
-uint64_t menu_state_polled_at = 0;
-char menu_state_last[kStateBytes + 1];
-bool menu_state_baseline_seen = false;
-uint64_t menu_state_changed_at = 0;
-int menu_keys_logged = 0;
-uint64_t last_pass_at = 0;       // 0 before the loop's first pass
-uint64_t last_stall_ms = 0;      // the last gap between passes longer than kLoopStallMs
-LONG presses_reported = 0;       // presses_let_through as of the last stall line
-// The watch for a hook that Windows removed; it starts afresh (primed) at each confirmed hook.
-bool drop_watch_primed = false;
-bool menu_key_was_down[kMenuKeyCount];
-LONG downs_at_last_pass = 0;     // hook_menu_downs as read at the watch's last pass
-uint64_t unseen_press_at = 0;    // 0 unless a press is waiting to show in the hook's count
-LONG unseen_press_downs = 0;     // the count it waits to see move
-bool hook_drop_noticed = false;
-uint64_t last_reinstall_at = 0;  // 0 before the first reinstall
-int reinstalls = 0;
+// ---- Mode state. The three shared words go to the hook procedure as the header says; every
+// other field is main-thread only.
+struct mode_state {
+    std::atomic<LONG> menu_open{0};
+    std::atomic<LONG> hook_generation{kFirstHookGeneration};
+    std::atomic<uint32_t> loop_pass_tick{0};
+    uint64_t last_key_activity = 0;
+    wchar_t menu_state_path[kPathCap] = {};
+    bool hook_unavailable = false;  // final: hook install failed or timed out
+    bool arm_pending = false;
+    bool arm_silent = false;  // the pending arming replaces a hook that Windows removed
+    uint64_t arm_requested_at = 0;
+    uint64_t menu_opened_at = 0;
+    uint64_t not_in_front_since = 0;  // 0 while the game is in front
+    uint64_t menu_closed_at = 0;      // 0 once the hook after that close was removed
+    uint64_t menu_state_polled_at = 0;
+    char menu_state_last[kStateBytes + 1] = {};
+    bool menu_state_baseline_seen = false;
+    uint64_t menu_state_changed_at = 0;
+    int menu_keys_logged = 0;
+    uint64_t last_pass_at = 0;   // 0 before the loop's first pass
+    uint64_t last_stall_ms = 0;  // the last gap between passes longer than kLoopStallMs
+    LONG presses_reported = 0;   // presses_let_through as of the last stall line
+    // The watch for a hook that Windows removed; it starts afresh (primed) at each confirmed hook.
+    bool drop_watch_primed = false;
+    bool menu_key_was_down[kMenuKeyCount] = {};
+    LONG downs_at_last_pass = 0;   // hook_menu_downs as read at the watch's last pass
+    uint64_t unseen_press_at = 0;  // 0 unless a press is waiting to show in the hook's count
+    LONG unseen_press_downs = 0;   // the count it waits to see move
+    bool hook_drop_noticed = false;
+    uint64_t last_reinstall_at = 0;  // 0 before the first reinstall
+    int reinstalls = 0;
+};
+mode_state mode;
 
 // White space, an optional sign, then digits up to the first non-digit; no digits give 0.
 long read_state_number(const char* text) {
@@ -108,6 +113,9 @@ long read_state_number(const char* text) {
     return negative ? -value : value;
 }
 
+// The main thread is menu_open's only writer, so its own reads need no order.
+bool menu_is_open(void) { return menu_open.load(std::memory_order_relaxed) != 0; }
+
 void post_to_hook_thread(UINT message) {
     DWORD thread = hook_thread_id.load(std::memory_order_acquire);
     // Not checked: a lost arming ends in the 700 ms give-up, a lost removal leaves a hook that
@@ -117,20 +125,25 @@ void post_to_hook_thread(UINT message) {
 
 // Only an install made for this request confirms it, so both flags start clear.
 void request_arming(uint64_t now, bool silent) {
-    arm_pending = true;
-    arm_silent = silent;
-    arm_requested_at = now;
-    hook_installed.store(0);
-    hook_install_failed.store(0);
+    mode.arm_pending = true;
+    mode.arm_silent = silent;
+    mode.arm_requested_at = now;
+    hook_installed.store(0, std::memory_order_release);
+    hook_install_failed.store(0, std::memory_order_release);
     post_to_hook_thread(MSG_HOOK_ARM);
 }
 }  // namespace
 
-bool menu_mode_available(void) { return !hook_unavailable && hook_thread_id.load(std::memory_order_acquire) != 0; }
+std::atomic<LONG>& menu_open = mode.menu_open;
+std::atomic<LONG>& hook_generation = mode.hook_generation;
+std::atomic<uint32_t>& loop_pass_tick = mode.loop_pass_tick;
+const uint64_t& last_key_activity = mode.last_key_activity;
+
+bool menu_mode_available(void) { return !mode.hook_unavailable && hook_thread_id.load(std::memory_order_acquire) != 0; }
 
 void open_menu_mode(const char* reason) {
     const uint64_t t = tick_now();
-    if (menu_open.load()) return;
+    if (menu_is_open()) return;
     if (!menu_mode_available()) {
         log_line("settings menu opened (%s): no keyboard hook available, keys are not swallowed", reason);
         // Every time: a mod that asks again is told again that its menu cannot take the keys.
@@ -138,10 +151,10 @@ void open_menu_mode(const char* reason) {
         return;
     }
     menu_open.store(1, std::memory_order_release);
-    menu_opened_at = t;
-    last_key_activity = t;
-    not_in_front_since = 0;
-    hook_drop_noticed = false;
+    mode.menu_opened_at = t;
+    mode.last_key_activity = t;
+    mode.not_in_front_since = 0;
+    mode.hook_drop_noticed = false;
     request_arming(t, false);
     log_line("settings menu open (%s): swallowing Up/Down/Left/Right/Enter/Space/Escape/Backspace while the game "
              "is in front",
@@ -150,37 +163,37 @@ void open_menu_mode(const char* reason) {
 
 void close_menu_mode(const char* reason) {
     const uint64_t t = tick_now();
-    if (!menu_open.load()) return;
+    if (!menu_is_open()) return;
     menu_open.store(0, std::memory_order_release);
-    menu_closed_at = t;
-    arm_pending = false;
-    hook_drop_noticed = false;
+    mode.menu_closed_at = t;
+    mode.arm_pending = false;
+    mode.hook_drop_noticed = false;
     log_line("settings menu closed (%s): keys pass to the game again", reason);
 }
 
 void note_menu_key_activity(uint64_t now) {
-    if (menu_open.load()) last_key_activity = now;
+    if (menu_is_open()) mode.last_key_activity = now;
 }
 
-void prepare_menu_state(void) { format_wide(menu_state_path, kPathCap, L"%ls\\menu_state.txt", exe_dir); }
+void prepare_menu_state(void) { format_wide(mode.menu_state_path, kPathCap, L"%ls\\menu_state.txt", exe_dir); }
 
 void note_loop_pass(uint64_t now) {
-    const uint64_t gap = last_pass_at ? ticks_since(now, last_pass_at) : 0;
-    last_pass_at = now;
+    const uint64_t gap = mode.last_pass_at ? ticks_since(now, mode.last_pass_at) : 0;
+    mode.last_pass_at = now;
     loop_pass_tick.store((uint32_t)now, std::memory_order_release);
-    if (gap > kLoopStallMs) last_stall_ms = gap;
+    if (gap > kLoopStallMs) mode.last_stall_ms = gap;
     const LONG let_through = presses_let_through.load(std::memory_order_acquire);
-    if (let_through == presses_reported) return;
+    if (let_through == mode.presses_reported) return;
     // A press let through just as the loop came back is reported with the stall before it.
     log_line("main loop stood still for %llu ms; %ld menu key presses went to the game meanwhile",
-             (unsigned long long)last_stall_ms, (long)(let_through - presses_reported));
-    presses_reported = let_through;
+             (unsigned long long)mode.last_stall_ms, (long)(let_through - mode.presses_reported));
+    mode.presses_reported = let_through;
 }
 
 namespace {
 // Closes the mode, makes the hook forget what it swallowed, and tells the mod with "MenuOff".
 void menu_failsafe(const char* reason) {
-    hook_generation.fetch_add(1);
+    hook_generation.fetch_add(1, std::memory_order_release);
     close_menu_mode(reason);
     log_line("FAILSAFE: %s -> menu flag cleared, nothing swallowed any more", reason);
     write_command("MenuOff", tick_now32());
@@ -193,21 +206,21 @@ void drain_menu_keys(uint64_t now) {
         const menu_key* key = menu_key_of_code(event.code);
         if (!key) continue;
         write_command(key->name, event.tick);
-        last_key_activity = now;
-        if (menu_keys_logged < kMenuKeysLogged) log_line("menu key %s -> cmd.txt (swallowed)", key->name);
-        menu_keys_logged++;
+        mode.last_key_activity = now;
+        if (mode.menu_keys_logged < kMenuKeysLogged) log_line("menu key %s -> cmd.txt (swallowed)", key->name);
+        mode.menu_keys_logged++;
         if (key->closes_menu) close_menu_mode(key->name);
     }
 }
 
 void check_hook_arming(uint64_t now) {
-    if (!arm_pending) return;
+    if (!mode.arm_pending) return;
     if (hook_installed.load(std::memory_order_acquire)) {
-        arm_pending = false;
-        if (arm_silent) {
+        mode.arm_pending = false;
+        if (mode.arm_silent) {
             // The mod's menu never knew the hook was gone: nothing for cmd.txt.
-            if (reinstalls < kReinstallsLogged) log_line("keyboard hook reinstalled (Windows had removed it)");
-            reinstalls++;
+            if (mode.reinstalls < kReinstallsLogged) log_line("keyboard hook reinstalled (Windows had removed it)");
+            mode.reinstalls++;
         } else {
             write_command("Armed", tick_now32());
             log_line("keyboard hook installed");
@@ -215,20 +228,20 @@ void check_hook_arming(uint64_t now) {
         return;
     }
     const bool failed = hook_install_failed.load(std::memory_order_acquire) != 0;
-    if (!failed && ticks_since(now, arm_requested_at) <= kArmGiveUpMs) return;
+    if (!failed && ticks_since(now, mode.arm_requested_at) <= kArmGiveUpMs) return;
     // The hook thread's own error when SetWindowsHookExW failed; ERROR_TIMEOUT when it never
     // answered.
     const DWORD error = failed ? hook_install_error.load(std::memory_order_acquire) : (DWORD)ERROR_TIMEOUT;
-    arm_pending = false;
-    hook_unavailable = true;
+    mode.arm_pending = false;
+    mode.hook_unavailable = true;
     menu_open.store(0, std::memory_order_release);
     // A hook that the thread still installs after this is removed like that of any close.
-    menu_closed_at = now;
+    mode.menu_closed_at = now;
     log_line("keyboard hook could not be installed (error %lu); settings menu runs without swallowing", error);
     write_command("NoHook", tick_now32());
 }
 
-// Reads the menu keys' state and the hook's count; sets hook_drop_noticed when a press did not
+// Reads the menu keys' state and the hook's count; sets mode.hook_drop_noticed when a press did not
 // show in the count within the grace. The count is read before the key states: a press that the
 // states show has by then been counted by a live hook, unless its procedure is late. A key that
 // the live hook swallows may not show in the states at all, and needs no count. Only menu keys
@@ -241,54 +254,54 @@ void notice_removed_hook(uint64_t now) {
         const bool down = (state & 0x8000) != 0;
         // A rising edge, or bit 0 for a tap between two passes; a key held when the watch began
         // counts from its next press.
-        if (drop_watch_primed && !menu_key_was_down[i] && (down || (state & 0x0001))) pressed = true;
-        menu_key_was_down[i] = down;
+        if (mode.drop_watch_primed && !mode.menu_key_was_down[i] && (down || (state & 0x0001))) pressed = true;
+        mode.menu_key_was_down[i] = down;
     }
-    if (!drop_watch_primed) {
-        drop_watch_primed = true;
-        unseen_press_at = 0;
-    } else if (unseen_press_at == 0) {
-        if (pressed && downs == downs_at_last_pass) {
-            unseen_press_at = now;
-            unseen_press_downs = downs;
+    if (!mode.drop_watch_primed) {
+        mode.drop_watch_primed = true;
+        mode.unseen_press_at = 0;
+    } else if (mode.unseen_press_at == 0) {
+        if (pressed && downs == mode.downs_at_last_pass) {
+            mode.unseen_press_at = now;
+            mode.unseen_press_downs = downs;
         }
-    } else if (downs != unseen_press_downs) {
-        unseen_press_at = 0;
-    } else if (ticks_since(now, unseen_press_at) > kHookCountGraceMs) {
-        unseen_press_at = 0;
-        hook_drop_noticed = true;
+    } else if (downs != mode.unseen_press_downs) {
+        mode.unseen_press_at = 0;
+    } else if (ticks_since(now, mode.unseen_press_at) > kHookCountGraceMs) {
+        mode.unseen_press_at = 0;
+        mode.hook_drop_noticed = true;
     }
-    downs_at_last_pass = downs;
+    mode.downs_at_last_pass = downs;
 }
 
 // While the menu is open on a confirmed hook: a hook that Windows removed is installed again,
 // at most every 2 s.
 void watch_for_removed_hook(uint64_t now) {
-    if (!menu_open.load() || arm_pending || !hook_installed.load(std::memory_order_acquire)) {
-        drop_watch_primed = false;
+    if (!menu_is_open() || mode.arm_pending || !hook_installed.load(std::memory_order_acquire)) {
+        mode.drop_watch_primed = false;
         return;
     }
-    if (!hook_drop_noticed) notice_removed_hook(now);
-    if (!hook_drop_noticed) return;
-    if (last_reinstall_at != 0 && ticks_since(now, last_reinstall_at) < kReinstallEveryMs) return;
-    hook_drop_noticed = false;
-    last_reinstall_at = now;
+    if (!mode.hook_drop_noticed) notice_removed_hook(now);
+    if (!mode.hook_drop_noticed) return;
+    if (mode.last_reinstall_at != 0 && ticks_since(now, mode.last_reinstall_at) < kReinstallEveryMs) return;
+    mode.hook_drop_noticed = false;
+    mode.last_reinstall_at = now;
     request_arming(now, true);
 }
 
 void remove_idle_hook(uint64_t now) {
-    if (menu_open.load()) return;
-    if (!hook_installed.load(std::memory_order_acquire) || hook_thread_id.load() == 0 || menu_closed_at == 0) return;
-    if (ticks_since(now, menu_closed_at) <= kHookLingerMs) return;
+    if (menu_is_open()) return;
+    if (!hook_installed.load(std::memory_order_acquire) || hook_thread_id.load(std::memory_order_acquire) == 0 || mode.menu_closed_at == 0) return;
+    if (ticks_since(now, mode.menu_closed_at) <= kHookLingerMs) return;
     post_to_hook_thread(MSG_HOOK_DISARM);
     log_line("keyboard hook removed");
-    menu_closed_at = 0;
+    mode.menu_closed_at = 0;
 }
 
 void poll_menu_state(uint64_t now) {
-    if (ticks_since(now, menu_state_polled_at) < kStatePollMs) return;
-    menu_state_polled_at = now;
-    HANDLE file = CreateFileW(menu_state_path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+    if (ticks_since(now, mode.menu_state_polled_at) < kStatePollMs) return;
+    mode.menu_state_polled_at = now;
+    HANDLE file = CreateFileW(mode.menu_state_path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                               NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
     // Not logged: a missing or locked file is the mod's business, and the 5 s failsafe covers a
     // mod that stays silent; a line per 100 ms would bury the log.
@@ -301,19 +314,19 @@ void poll_menu_state(uint64_t now) {
     if (got < 3) return;
     text[got] = 0;
     text[strcspn(text, "\r\n")] = 0;
-    if (!strcmp(text, menu_state_last)) return;
-    memcpy(menu_state_last, text, sizeof menu_state_last);
+    if (!strcmp(text, mode.menu_state_last)) return;
+    memcpy(mode.menu_state_last, text, sizeof mode.menu_state_last);
     // The first text seen may be left over from before this run; only changes are heard.
-    if (!menu_state_baseline_seen) {
-        menu_state_baseline_seen = true;
+    if (!mode.menu_state_baseline_seen) {
+        mode.menu_state_baseline_seen = true;
         return;
     }
-    menu_state_changed_at = now;
+    mode.menu_state_changed_at = now;
     const char* space = strchr(text, ' ');
     if (!space) return;
     const long number = read_state_number(space + 1);
     if (number == 1) {
-        if (!menu_open.load() && (menu_closed_at == 0 || ticks_since(now, menu_closed_at) > kReopenQuietMs))
+        if (!menu_is_open() && (mode.menu_closed_at == 0 || ticks_since(now, mode.menu_closed_at) > kReopenQuietMs))
             open_menu_mode("opened by the Lua mod");
     } else if (number == 0) {
         close_menu_mode("Lua closed the menu");
@@ -322,17 +335,17 @@ void poll_menu_state(uint64_t now) {
 
 // In this order; each failsafe clears menu_open, so at most one fires in a pass.
 void check_menu_failsafes(uint64_t now) {
-    if (!menu_open.load()) return;
+    if (!menu_is_open()) return;
     if (game_window_in_front()) {
-        not_in_front_since = 0;
-    } else if (not_in_front_since == 0) {
-        not_in_front_since = now;
-    } else if (ticks_since(now, not_in_front_since) > kWindowAwayMs) {
+        mode.not_in_front_since = 0;
+    } else if (mode.not_in_front_since == 0) {
+        mode.not_in_front_since = now;
+    } else if (ticks_since(now, mode.not_in_front_since) > kWindowAwayMs) {
         menu_failsafe("game window not in front for more than 2 s");
     }
-    if (menu_open.load() && ticks_since(now, last_key_activity) > kNoActivityMs) menu_failsafe("no key activity for 120 s");
-    if (menu_open.load()) {
-        const uint64_t heard = menu_opened_at > menu_state_changed_at ? menu_opened_at : menu_state_changed_at;
+    if (menu_is_open() && ticks_since(now, mode.last_key_activity) > kNoActivityMs) menu_failsafe("no key activity for 120 s");
+    if (menu_is_open()) {
+        const uint64_t heard = mode.menu_opened_at > mode.menu_state_changed_at ? mode.menu_opened_at : mode.menu_state_changed_at;
         if (ticks_since(now, heard) > kModSilentMs)
             menu_failsafe("the Lua mod does not answer (no menu_state.txt update for 5 s)");
     }
@@ -348,33 +361,4 @@ void run_menu_steps(uint64_t now) {
     check_menu_failsafes(now);
 }
 
-void reset_menu_mode(void) {
-    menu_open = 0;
-    hook_generation = 1;
-    last_key_activity = 0;
-    hook_unavailable = false;
-    arm_pending = false;
-    arm_silent = false;
-    arm_requested_at = 0;
-    menu_opened_at = 0;
-    not_in_front_since = 0;
-    menu_closed_at = 0;
-    menu_state_polled_at = 0;
-    memset(menu_state_last, 0, sizeof menu_state_last);
-    menu_state_baseline_seen = false;
-    menu_state_changed_at = 0;
-    menu_keys_logged = 0;
-    menu_state_path[0] = 0;
-    loop_pass_tick = 0;
-    last_pass_at = 0;
-    last_stall_ms = 0;
-    presses_reported = 0;
-    drop_watch_primed = false;
-    memset(menu_key_was_down, 0, sizeof menu_key_was_down);
-    downs_at_last_pass = 0;
-    unseen_press_at = 0;
-    unseen_press_downs = 0;
-    hook_drop_noticed = false;
-    last_reinstall_at = 0;
-    reinstalls = 0;
-}
+void reset_menu_mode(void) { renew(mode); }

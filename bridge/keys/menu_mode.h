@@ -9,15 +9,20 @@
 #include <stdint.h>
 #include <atomic>
 
-// Shared with the hook procedure, which only reads them (acquire); whole 32-bit words.
-extern std::atomic<LONG> menu_open;        // written here (and cleared by the run at shutdown)
-extern std::atomic<LONG> hook_generation;  // starts at 1; raised with fetch_add by each failsafe
+// Shared with the hook procedure, whole 32-bit words written on the main thread only.
+// Stored here with release (and cleared by the run at shutdown); loaded by the hook procedure
+// with acquire, by the main thread itself with relaxed order.
+extern std::atomic<LONG>& menu_open;
+constexpr LONG kFirstHookGeneration = 1;
+// Starts at kFirstHookGeneration; raised by each failsafe (fetch_add, release); loaded by the hook procedure
+// (acquire), which then forgets what it swallowed.
+extern std::atomic<LONG>& hook_generation;
 // The 32-bit tick of the main loop's last pass: stored here (release) at every pass, loaded by
 // the hook procedure (acquire) to tell a loop that stands still.
-extern std::atomic<uint32_t> loop_pass_tick;
+extern std::atomic<uint32_t>& loop_pass_tick;
 
-// The last opening, forwarded hotkey while open, or menu key written; read by tests.
-extern uint64_t last_key_activity;
+// Tests only: the last opening, forwarded hotkey while open, or menu key written.
+extern const uint64_t& last_key_activity;
 
 // Start-up, with cmd.txt: composes menu_state_path from exe_dir.
 void prepare_menu_state(void);
@@ -41,5 +46,5 @@ void note_loop_pass(uint64_t now);
 // menu_state.txt, and the failsafes.
 void run_menu_steps(uint64_t now);
 
-// Back to the start state (reset_bridge_state).
+// Tests only: back to the start state (reset_bridge_state).
 void reset_menu_mode(void);

@@ -6,10 +6,11 @@
 // The only other thread is the keyboard hook thread, started here and stopped at shutdown; the
 // run never waits for it longer than 2000 ms at start-up or 1500 ms at the end.
 #include "run/bridge_run.h"
-#include <objbase.h>
+#include <windows.h>
 #include "game/game_process.h"
 #include "hang/hang_watchdog.h"
 #include "intake/follower.h"
+#include "intake/intake.h"
 #include "intake/protocol.h"
 #include "intake/watch.h"
 #include "keys/command_file.h"
@@ -17,26 +18,49 @@
 #include "keys/hotkeys.h"
 #include "keys/menu_mode.h"
 #include "run/clock.h"
+#include "run/com.h"
+#include "run/instance_lock.h"
 #include "run/log.h"
 #include "run/settings.h"
+#include "run/state.h"
+#include "run/text.h"
 #include "speech/speech.h"
 
 namespace {
 constexpr DWORD kPassWaitMs = 20;
-constexpr uint64_t kSpeechPollMs = 50;
 constexpr uint64_t kHangCheckMs = 2000;
 constexpr uint64_t kGameSearchMs = 2000;
 constexpr DWORD kHookReadyWaitMs = 2000;
 constexpr DWORD kHookQuitWaitMs = 1500;
 constexpr DWORD kSapiFinishMs = 3000;
 
-HANDLE instance_mutex = NULL;
-uint64_t loop_start = 0;
-uint64_t last_speech_poll = 0;
-uint64_t last_hang_check = 0;
-uint64_t last_game_search = 0;
-bool game_timeout_armed = false;
-uint64_t loop_passes = 0;
+// ---- Run state: main thread only, from start-up to shutdown.
+struct run_state {
+    uint64_t loop_start = 0;
+    uint64_t last_hang_check = 0;
+    uint64_t last_game_search = 0;
+    bool game_timeout_armed = false;
+    uint64_t loop_passes = 0;
+};
+run_state run;
+
+// The handles of one pass's wait, each found again by the slot it was given, never by its place
+// in the list. The game is added first: when several are signalled the wait reports the lowest,
+// so the game's exit wins.
+constexpr DWORD kWaitSlotsMax = 2;
+constexpr DWORD kNotWaited = MAXDWORD;
+struct wait_list {
+    HANDLE handles[kWaitSlotsMax];
+    DWORD count;
+};
+
+DWORD wait_on(wait_list* list, HANDLE handle) {
+    if (!handle || list->count == kWaitSlotsMax) return kNotWaited;
+    list->handles[list->count] = handle;
+    return list->count++;
+}
+
+bool woken_by(DWORD waited, DWORD slot) { return slot != kNotWaited && waited == WAIT_OBJECT_0 + slot; }
 
 void pump_messages(void) {
     MSG msg;
@@ -51,24 +75,19 @@ void pump_messages(void) {
 void run_main_loop(void) {
     const uint64_t timeout_ms = (uint64_t)game_timeout * 1000;
     for (;;) {
-        // The game comes first: when both are signalled, the wait reports the game's exit.
-        HANDLE handles[2];
-        DWORD count = 0;
-        const HANDLE game = game_process;
-        if (game) handles[count++] = game;
-        const HANDLE watch = speech_watch_event();
-        if (watch) handles[count++] = watch;
-        const DWORD waited =
-            MsgWaitForMultipleObjects(count, count ? handles : NULL, FALSE, kPassWaitMs, QS_ALLINPUT);
-        if (game && waited == WAIT_OBJECT_0) {
-            log_line("game process %lu exited; quitting", (DWORD)game_pid);
+        wait_list waits = {};
+        const DWORD game_slot = wait_on(&waits, game_process);
+        const DWORD speech_slot = wait_on(&waits, speech_watch_event());
+        const DWORD waited = MsgWaitForMultipleObjects(waits.count, waits.count ? waits.handles : NULL, FALSE,
+                                                       kPassWaitMs, QS_ALLINPUT);
+        if (woken_by(waited, game_slot)) {
+            log_line("game process %lu exited; quitting", game_pid.load(std::memory_order_acquire));
             // Lines the mod wrote just before the game ended are still spoken.
             poll_speech_file();
             return;
         }
-        const bool speech_changed = watch && waited == WAIT_OBJECT_0 + count - 1 && take_speech_watch();
         pump_messages();
-        loop_passes++;
+        run.loop_passes++;
         const uint64_t now = tick_now();
         note_loop_pass(now);
         if (game_process) {
@@ -76,22 +95,17 @@ void run_main_loop(void) {
             run_menu_steps(now);
             tick_startup_announcement(now);
         }
-        if (speech_changed || now - last_speech_poll >= kSpeechPollMs) {
-            poll_speech_file();
-            last_speech_poll = now;
-            check_speech_watchdog();
-            keep_speech_watch(now);
-        }
-        if (game_process && now - last_hang_check >= kHangCheckMs) {
-            last_hang_check = now;
+        run_speech_steps(now, woken_by(waited, speech_slot));
+        if (game_process && now - run.last_hang_check >= kHangCheckMs) {
+            run.last_hang_check = now;
             check_game_hang();
         }
-        if (!game_process && now - last_game_search >= kGameSearchMs) {
+        if (!game_process && now - run.last_game_search >= kGameSearchMs) {
             int found = find_game_process();
-            last_game_search = now;
+            run.last_game_search = now;
             if (found) {
-                game_timeout_armed = false;
-            } else if (game_timeout_armed && now - loop_start > timeout_ms) {
+                run.game_timeout_armed = false;
+            } else if (run.game_timeout_armed && now - run.loop_start > timeout_ms) {
                 log_line("no game process seen in %ld s; quitting", (long)game_timeout);
                 return;
             }
@@ -100,49 +114,43 @@ void run_main_loop(void) {
 }
 }  // namespace
 
-uint64_t main_loop_passes(void) { return loop_passes; }
+uint64_t main_loop_passes(void) { return run.loop_passes; }
 
-int run_bridge(HANDLE held_mutex) {
-    instance_mutex = held_mutex;
+int run_bridge(void) {
+    renew(run);
     open_log(false);
     char file_utf8[kPathUtf8Bytes], game_dir_utf8[kPathUtf8Bytes];
     to_utf8(speech_file_path, file_utf8, kPathUtf8Bytes);
     to_utf8(game_dir, game_dir_utf8, kPathUtf8Bytes);
-    log_line("TolvaneSpeech " TOLVANE_VERSION " started, pid %lu, backend %d (0 auto,1 nvda,2 sapi,3 log). "
-             "file=%s gamedir=%s",
-             GetCurrentProcessId(), backend, file_utf8, game_dir_utf8);
-    load_nvda_client();
+    log_line("TolvaneSpeech " TOLVANE_VERSION " started, pid %lu, backend %d (%s). file=%s gamedir=%s",
+             GetCurrentProcessId(), backend, backend_legend(), file_utf8, game_dir_utf8);
+    load_speech_routes();
     start_speech_follower(from_start);
     if (requested_pid != 0) attach_game_process(requested_pid, "--pid");
     if (!game_process) find_game_process();
     create_command_file();
     prepare_menu_state();
-    log_line("hotkey polling: F1, F2, F3, F4, F5, F6 and F7 while the game window is in front; commands go to "
-             "cmd.txt");
+    start_hotkey_polling();
     start_hook_thread(kHookReadyWaitMs);
     if (requested_pid == 0 && !game_process && !quiet) speak(L"Tolvane Speech ready", true);
     log_line("hang watchdog %s (%ld s)", hang_dump_enabled ? "on" : "off", (long)hang_seconds);
 
-    loop_start = tick_now();
-    loop_passes = 0;
-    note_loop_pass(loop_start);
-    last_speech_poll = 0;
-    last_hang_check = loop_start;
-    last_game_search = loop_start;
-    game_timeout_armed = game_timeout > 0 && !game_process;
-    keep_speech_watch(loop_start);
+    run.loop_start = tick_now();
+    note_loop_pass(run.loop_start);
+    run.last_hang_check = run.loop_start;
+    run.last_game_search = run.loop_start;
+    run.game_timeout_armed = game_timeout > 0 && !game_process;
+    start_speech_steps(run.loop_start);
     run_main_loop();
 
     // Shutdown, in the order that frees the keyboard first and the lock last but one.
-    menu_open = 0;
+    menu_open.store(0, std::memory_order_release);
     stop_hook_thread(kHookQuitWaitMs);
     stop_speech_watch();
     finish_speech(kSapiFinishMs);
     unload_nvda_client();
-    CoUninitialize();
-    ReleaseMutex(instance_mutex);
-    CloseHandle(instance_mutex);
-    instance_mutex = NULL;
+    end_com();
+    release_instance_lock();
     log_line("bye (%lu lines spoken, %d hotkey presses forwarded, %d ignored)", (unsigned long)lines_spoken,
              hotkeys_forwarded, hotkeys_ignored);
     close_log();

@@ -1,4 +1,4 @@
-// Where the bridge takes its libraries from. wWinMain calls restrict_library_search before
+// Where the bridge takes its libraries from. bridge_main calls restrict_library_search before
 // anything else, so that no library, and no dependency of one, is ever taken from the current
 // folder: a game folder is writable by anyone who installs a mod, and a DLL planted there must
 // not run inside a program that sees every keystroke. The search of the process is otherwise

@@ -3,15 +3,20 @@
 #include "run/log.h"
 #include <windows.h>
 #include "run/settings.h"
+#include "run/text.h"
 
 namespace {
-HANDLE log_handle = INVALID_HANDLE_VALUE;
-int64_t log_bytes_written = 0;
-
 // The longest line, kLogTextMax bytes and CR LF, is built in place with room to spare.
 constexpr int kLineBufferBytes = 4096;
 static_assert(kLogTextMax + 2 <= kLineBufferBytes, "the longest line and its CR LF fit the buffer");
-char line_buffer[kLineBufferBytes];
+
+// ---- Log state: main thread only, from open_log to close_log.
+struct log_state {
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    int64_t bytes_written = 0;
+    char line_buffer[kLineBufferBytes] = {};
+};
+log_state logfile;
 }  // namespace
 
 void open_log(bool append) {
@@ -20,37 +25,38 @@ void open_log(bool append) {
         format_wide(path, kPathCap, L"%ls", log_path);
     else
         format_wide(path, kPathCap, L"%ls\\TolvaneSpeech.log", exe_dir);
-    log_bytes_written = 0;
+    logfile.bytes_written = 0;
     // Append-only access puts every write at the end, also behind lines of another process.
     // A log that cannot be opened is not reported anywhere: the log is where it would go.
-    log_handle = CreateFileW(path, append ? FILE_APPEND_DATA : GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                             NULL, append ? OPEN_ALWAYS : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    logfile.handle = CreateFileW(path, append ? FILE_APPEND_DATA : GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                 NULL, append ? OPEN_ALWAYS : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
 }
 
 void(log_line)(const char* format, ...) {
-    if (log_handle == INVALID_HANDLE_VALUE || log_bytes_written > kLogCap) return;
+    if (logfile.handle == INVALID_HANDLE_VALUE || logfile.bytes_written > kLogCap) return;
     SYSTEMTIME now;
     GetLocalTime(&now);
-    format_narrow(line_buffer, kLogPrefixLength + 1, "[%02d:%02d:%02d.%03d] ", now.wHour, now.wMinute, now.wSecond,
-                  now.wMilliseconds);
+    format_narrow(logfile.line_buffer, kLogPrefixLength + 1, "[%02d:%02d:%02d.%03d] ", now.wHour, now.wMinute,
+                  now.wSecond, now.wMilliseconds);
     va_list args;
     va_start(args, format);
-    int n = format_text(line_buffer + kLogPrefixLength, kLogMessageMax + 1, format, args);
+    int n = format_text(logfile.line_buffer + kLogPrefixLength, kLogMessageMax + 1, format, args);
     va_end(args);
     int length = kLogPrefixLength + (n < 0 ? 0 : n > kLogMessageMax ? kLogMessageMax : n);
-    line_buffer[length] = '\r';
-    line_buffer[length + 1] = '\n';
+    logfile.line_buffer[length] = '\r';
+    logfile.line_buffer[length + 1] = '\n';
     // Always at the end of the file, so lines that a one-shot mode appended meanwhile are kept.
     OVERLAPPED at_end = {};
     at_end.Offset = at_end.OffsetHigh = 0xFFFFFFFF;
     DWORD written = 0;
     // A failed write (a full disk) loses the line; there is nowhere to report it.
-    if (WriteFile(log_handle, line_buffer, (DWORD)length + 2, &written, &at_end)) log_bytes_written += written;
+    if (WriteFile(logfile.handle, logfile.line_buffer, (DWORD)length + 2, &written, &at_end))
+        logfile.bytes_written += written;
 }
 
 void close_log(void) {
-    if (log_handle != INVALID_HANDLE_VALUE) CloseHandle(log_handle);
-    log_handle = INVALID_HANDLE_VALUE;
+    if (logfile.handle != INVALID_HANDLE_VALUE) CloseHandle(logfile.handle);
+    logfile.handle = INVALID_HANDLE_VALUE;
 }
 
-int64_t log_bytes(void) { return log_bytes_written; }
+int64_t log_bytes(void) { return logfile.bytes_written; }

@@ -1,8 +1,14 @@
 #include "run/modes.h"
-#include <objbase.h>
+#include <windows.h>
+#include "run/com.h"
 #include "run/log.h"
 #include "run/settings.h"
 #include "speech/speech.h"
+
+namespace {
+// A voice speaks asynchronously: it gets this long to finish before the process ends.
+constexpr DWORD kSayFinishMs = 30000;
+}  // namespace
 
 int run_check_mode(void) {
     open_log(true);
@@ -21,40 +27,21 @@ int run_check_mode(void) {
         code = 21;
     }
     unload_nvda_client();
-    CoUninitialize();
+    end_com();
     close_log();
     return code;
 }
 
 int run_say_mode(void) {
     open_log(true);
-    log_line("TolvaneSpeech --say, pid %lu, backend %d (0 auto,1 nvda,2 sapi,3 log), exe dir %ls",
-             GetCurrentProcessId(), backend, exe_dir);
-    load_nvda_client();
+    log_line("TolvaneSpeech --say, pid %lu, backend %d (%s), exe dir %ls", GetCurrentProcessId(), backend,
+             backend_legend(), exe_dir);
+    load_speech_routes();
     speak(say_text, !say_queued);
-    int code;
-    if (speech_route == kRouteNvda || speech_route == kRouteLog) {
-        code = 0;
-    } else if (speech_route == kRouteSapi) {
-        code = 10;
-    } else {
-        log_line("say: NOT spoken (no working speech route)");
-        code = 11;
-    }
-    // A voice speaks asynchronously: let it finish before the process ends.
-    finish_speech(30000);
-    CoUninitialize();
+    const int code = say_exit_code(speech_route);
+    if (code == kSayNotSpoken) log_line("say: NOT spoken (no working speech route)");
+    finish_speech(kSayFinishMs);
+    end_com();
     close_log();
     return code;
-}
-
-int acquire_instance_lock(HANDLE* mutex) {
-    HANDLE held = CreateMutexW(NULL, FALSE, instance_name);
-    if (!held) return 2;
-    DWORD wait = GetLastError() == ERROR_ALREADY_EXISTS ? 4000 : 0;
-    // A bridge that died holding the mutex leaves it abandoned, which is as good as free.
-    DWORD result = WaitForSingleObject(held, wait);
-    if (result != WAIT_OBJECT_0 && result != WAIT_ABANDONED) return 1;
-    *mutex = held;
-    return 0;
 }

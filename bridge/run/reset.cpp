@@ -3,6 +3,7 @@
 #include "game/game_process.h"
 #include "hang/hang_watchdog.h"
 #include "intake/follower.h"
+#include "intake/intake.h"
 #include "intake/protocol.h"
 #include "intake/watch.h"
 #include "keys/command_file.h"
@@ -14,12 +15,13 @@
 #include "speech/speech.h"
 
 void reset_bridge_state(void) {
-    seams = bridge_seams();
+    seams = real_seams;
     close_log();
     reset_settings();
     reset_speech();
     start_speech_follower(false);
     reset_speech_watch();
+    reset_speech_steps();
     reset_protocol();
     reset_game_process();
     reset_command_file();

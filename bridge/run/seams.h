@@ -1,7 +1,8 @@
-// The seams: every place where a unit test may replace an answer of the system, or look inside
-// the bridge, in one table. A null entry means the real call; the product never writes the
-// table. A test fills the entries it needs before the code under test runs, and the unit runner
-// clears the table, with every module's state, before each case (reset_bridge_state). Entries
+// The seams: every answer of the system that a unit test may replace, and the places where it may
+// look inside the bridge, in one table. The table starts with the real calls and every call site
+// calls through it, so the product runs the very code the tests run; the product never writes it.
+// A test replaces the entries it needs before the code under test runs, and the unit runner puts
+// the real table back, with every module's state, before each case (reset_bridge_state). Entries
 // are read on the main thread, and tick, game_window_in_front and key_state on the hook thread
 // too, so a test sets them before it starts that thread.
 #pragma once
@@ -18,21 +19,23 @@ struct bridge_seams {
     UINT (*system_directory)(wchar_t* buf, UINT size);     // GetSystemDirectoryW, where dbghelp is taken from
     void (*local_time)(SYSTEMTIME* out);                   // GetLocalTime, which names a dump file
     BOOL (*write_dump)(HANDLE process, DWORD pid, HANDLE file, DWORD type);  // MiniDumpWriteDump, once found
-    // Places to look inside.
-    void (*speech_line)(char* line, size_t count);  // gets each line of speech.txt instead of the line protocol
-    void (*hook_thread_starting)(void);             // runs on the hook thread right before it reports ready
     // The speech file watch's read: ReadDirectoryChangesW on one folder, without its subtree,
     // byte count or completion routine.
     BOOL (*read_directory_changes)(HANDLE folder, void* buffer, DWORD bytes, DWORD filter, OVERLAPPED* overlapped);
+    // Places to look inside.
+    void (*speech_line)(char* line, size_t count);  // each line of speech.txt: the line protocol
+    void (*hook_thread_starting)(void);             // runs on the hook thread right before it reports ready
     // The hook as Windows may treat it: runs on the hook thread with each message it takes, before
     // serving it, and the hook it has installed (NULL for none), which the test may remove behind
     // the thread's back.
     void (*hook_message)(UINT message, HHOOK installed);
 };
 extern bridge_seams seams;
+// The table as the product has it.
+extern const bridge_seams real_seams;
 
-// The key state that the hotkey poller and the hook's seeding read.
-inline SHORT read_key_state(int vk) { return seams.key_state ? seams.key_state(vk) : GetAsyncKeyState(vk); }
+// The key state that the hotkey poller, the hook's seeding and the menu read.
+inline SHORT read_key_state(int vk) { return seams.key_state(vk); }
 
-// Tests only: every module back to its state at process start, the log closed, no seams.
+// Tests only: every module back to its state at process start, the log closed, the real seams.
 void reset_bridge_state(void);

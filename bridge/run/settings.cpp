@@ -1,5 +1,6 @@
 #include "run/settings.h"
 #include "run/text.h"
+#include "speech/speech.h"
 #include <wchar.h>
 #include <stdlib.h>
 
@@ -52,14 +53,6 @@ void set_defaults(void) {
 struct settings_init {
     settings_init() { set_defaults(); }
 } init_at_start;
-
-// Backend words are matched without regard to case; any other word means auto.
-int backend_from_word(const wchar_t* word) {
-    if (!_wcsicmp(word, L"nvda")) return kBackendNvda;
-    if (!_wcsicmp(word, L"sapi")) return kBackendSapi;
-    if (!_wcsicmp(word, L"log")) return kBackendLog;
-    return kBackendAuto;
-}
 }  // namespace
 
 void reset_settings(void) {
@@ -83,7 +76,7 @@ void load_settings(void) {
 
     wchar_t word[kBackendWordCap];
     GetPrivateProfileStringW(L"Speech", L"Backend", L"auto", word, kBackendWordCap, ini);
-    backend = backend_from_word(word);
+    backend = backend_of_word(word);
     hang_dump_enabled = GetPrivateProfileIntW(L"Debug", L"HangDump", 1, ini) != 0;
     // The value comes back unsigned; a negative number must count as below the floor too.
     int seconds = (int)GetPrivateProfileIntW(L"Debug", L"HangSeconds", kHangSecondsDefault, ini);
@@ -111,7 +104,7 @@ void parse_command_line(int argc, wchar_t** argv) {
         } else if (!wcscmp(arg, L"--say")) {
             if (value) say_text = value;
         } else if (!wcscmp(arg, L"--backend")) {
-            if (value) backend = backend_from_word(value);
+            if (value) backend = backend_of_word(value);
         } else {
             takes_value = false;
             if (!wcscmp(arg, L"--from-start"))

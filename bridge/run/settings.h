@@ -1,6 +1,6 @@
 // Settings and folders of the run. Owns every value below; load_settings and parse_command_line
 // write them on the main thread before a mode starts, and they are read-only afterwards.
-// Called by wWinMain (main.cpp); read by every module.
+// Called by bridge_main (entry.cpp); read by every module.
 #pragma once
 #include <windows.h>
 
@@ -15,6 +15,7 @@ constexpr int kInstanceNameCap = 96;
 // A file name alone never needs more than MAX_PATH; a longer --game-exe value is cut.
 constexpr int kGameExeNameCap = 260;
 
+// The backends' numbers; their words and the routes each tries are the table in speech/routes.h.
 enum { kBackendAuto = 0, kBackendNvda = 1, kBackendSapi = 2, kBackendLog = 3 };
 
 extern const wchar_t default_game_exe_name[];  // L"Tolvane-Win64-Shipping.exe"
@@ -41,6 +42,6 @@ extern bool check_mode;
 void load_settings(void);
 // Applies the command line over the ini values; argv[0] is the program path and is skipped.
 void parse_command_line(int argc, wchar_t** argv);
-// Puts every setting back to its compiled-in default (reset_bridge_state; the run calls
-// load_settings once).
+// Tests only: puts every setting back to its compiled-in default (reset_bridge_state; the run
+// calls load_settings once).
 void reset_settings(void);

@@ -16,7 +16,8 @@ constexpr int kPathUtf8Bytes = 780;
 
 // One conversion of a format as format_text reads it: flags 0 and -, a width, the l and ll sizes,
 // then one of s c d i u x X p %. Anything else (a precision, h, z, f, e, g, o, n, *, ...) reads as
-// conversion 0: unsupported.
+// conversion 0: unsupported, and so does a width given to %ls or %c, which the engine would not
+// pad.
 struct format_directive {
     bool zero;
     bool left;
@@ -45,7 +46,9 @@ constexpr format_directive read_directive(const char* f) {
     const char c = *f;
     const bool integer = c == 'd' || c == 'i' || c == 'u' || c == 'x' || c == 'X';
     const int longs = directive.longs;
-    if ((integer && longs <= 2) || (c == 's' && longs <= 1) || ((c == 'c' || c == 'p' || c == '%') && longs == 0))
+    const bool padded = directive.width > 0;
+    if ((integer && longs <= 2) || (c == 's' && longs == 0) || (c == 's' && longs == 1 && !padded) ||
+        (c == 'c' && longs == 0 && !padded) || ((c == 'p' || c == '%') && longs == 0))
         directive.conversion = c;
     directive.next = c ? f + 1 : f;
     return directive;

@@ -1,170 +1,133 @@
-// Every text goes through speak. Under backend auto NVDA is asked before each text, with no
-// cached answer, so speech follows the screen reader as it comes and goes; SAPI is the fallback
-// and its voice is created at most once a run.
+// Every text goes through speak, which tries the routes of the configured backend in their order
+// (routes.h) until one takes it; the first success after another route logs the change. Leaving
+// a route that is silenced when left (SAPI) silences it, so two voices never talk at once;
+// leaving a screen reader does not, as the player's screen reader is theirs.
 #include "speech/speech.h"
-#include <objbase.h>
-#include <sapi.h>
-#include "run/libraries.h"
 #include "run/log.h"
-#include "run/settings.h"
-
-int speech_route = kRouteNone;
-uint32_t lines_spoken = 0;
+#include "run/state.h"
+#include "run/text.h"
+#include "speech/routes.h"
 
 namespace {
-// MinGW's import libraries lack these two; named apart from the SDK's so both toolchains link.
-const CLSID kClsidSpVoice = {0x96749377, 0x3391, 0x11D2, {0x9E, 0xE3, 0x00, 0xC0, 0x4F, 0x79, 0x73, 0x96}};
-const IID kIidISpVoice = {0x6C44DF74, 0x72B9, 0x4992, {0xA1, 0xEC, 0xEF, 0x99, 0x6E, 0x04, 0x22, 0xD4}};
-
-// Speak flags: asynchronous and never parsed as XML; interrupting ones purge first.
-constexpr DWORD kSpeakQueued = SPF_ASYNC | SPF_IS_NOT_XML;                          // 17
-constexpr DWORD kSpeakInterrupting = SPF_ASYNC | SPF_PURGEBEFORESPEAK | SPF_IS_NOT_XML;  // 19
 // Only the first texts get a "say" line, so a chatty mod cannot fill the log.
 constexpr uint32_t kSayLinesLogged = 2000;
 // UTF-8 copy of a text for its "say" line, terminator included.
 constexpr int kSayTextBytes = 2048;
+// "0 auto,1 nvda,2 sapi,3 log" and its like: a few bytes a backend.
+constexpr int kLegendBytes = 128;
 
-typedef DWORD(WINAPI* nvda_status_fn)(void);
-typedef DWORD(WINAPI* nvda_speak_fn)(const wchar_t* text);
+// ---- Router state: main thread only, alive for the mode.
+struct router_state {
+    int route = kRouteNone;
+    uint32_t lines_spoken = 0;
+};
+router_state router;
 
-HMODULE nvda_library = NULL;
-nvda_status_fn nvda_test_if_running = NULL;
-nvda_status_fn nvda_cancel_speech = NULL;
-nvda_speak_fn nvda_speak_text = NULL;
-ISpVoice* sapi_voice = NULL;
-bool sapi_attempted = false;
-
-template <typename T>
-T bind_export(HMODULE library, const char* name) {
-    return reinterpret_cast<T>(reinterpret_cast<void*>(GetProcAddress(library, name)));
+const speech_route_row* route_row(int route) {
+    for (const speech_route_row& row : kSpeechRoutes)
+        if (row.route == route) return &row;
+    return NULL;
 }
 
-void purge_voice(void) {
-    if (sapi_voice) sapi_voice->Speak(NULL, SPF_PURGEBEFORESPEAK, NULL);
+// A backend number that no row has speaks through SAPI, as the settings never set one.
+const speech_backend_row& backend_row(int number) {
+    for (const speech_backend_row& row : kSpeechBackends)
+        if (row.backend == number) return row;
+    for (const speech_backend_row& row : kSpeechBackends)
+        if (row.backend == kBackendSapi) return row;
+    return kSpeechBackends[0];
 }
 
-// Moves to NVDA or log-only; leaving SAPI silences what the voice was still saying.
-void change_route(int route) {
-    if (speech_route == route) return;
-    log_line("speech output now: %s", route == kRouteNvda ? "NVDA" : "log-only");
-    if (speech_route == kRouteSapi) purge_voice();
-    speech_route = route;
+// Backend words are ASCII and match in either case.
+bool is_word(const wchar_t* given, const char* word) {
+    for (; *given && *word; given++, word++) {
+        const wchar_t c = *given >= L'A' && *given <= L'Z' ? (wchar_t)(*given + (L'a' - L'A')) : *given;
+        if (c != (wchar_t)(unsigned char)*word) return false;
+    }
+    return *given == 0 && *word == 0;
 }
 
-// True when NVDA accepted the text.
-bool speak_nvda(const wchar_t* text, bool interrupt) {
-    if (interrupt) nvda_cancel_speech();
-    DWORD status = nvda_speak_text(text);
-    if (status == 0) {
-        change_route(kRouteNvda);
-        return true;
-    }
-    log_line("NVDA: speakText returned %lu", status);
-    return false;
-}
-
-void speak_sapi(const wchar_t* text, bool interrupt) {
-    if (!sapi_voice) {
-        if (sapi_attempted) return;
-        sapi_attempted = true;
-        ISpVoice* voice = NULL;
-        HRESULT hr = CoCreateInstance(kClsidSpVoice, NULL, CLSCTX_ALL, kIidISpVoice, (void**)&voice);
-        if (FAILED(hr) || !voice) {
-            log_line("SAPI: CoCreateInstance failed hr=0x%08lx", (unsigned long)hr);
-            return;
-        }
-        sapi_voice = voice;
-        log_line("SAPI: voice created");
-    }
-    HRESULT hr = sapi_voice->Speak(text, interrupt ? kSpeakInterrupting : kSpeakQueued, NULL);
-    if (FAILED(hr)) {
-        log_line("SAPI: Speak failed hr=0x%08lx", (unsigned long)hr);
-        return;
-    }
-    if (speech_route != kRouteSapi) {
-        log_line("speech output now: %s", "SAPI");
-        speech_route = kRouteSapi;
-    }
+void change_route(const speech_route_row& to) {
+    if (router.route == to.route) return;
+    log_line("speech output now: %s", to.name);
+    const speech_route_row* from = route_row(router.route);
+    if (from && from->cancel_when_left && from->cancel) from->cancel();
+    router.route = to.route;
 }
 }  // namespace
 
-void load_nvda_client(void) {
-    if (nvda_library) return;
-    static const wchar_t* const names[] = {L"nvdaControllerClient.dll", L"nvdaControllerClient64.dll"};
-    for (const wchar_t* name : names) {
-        wchar_t path[kPathCap];
-        format_wide(path, kPathCap, L"%ls\\%ls", exe_dir, name);
-        if (GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES) continue;
-        HMODULE library = load_library_beside(path);
-        if (!library) {
-            DWORD error = GetLastError();
-            log_line("NVDA: LoadLibrary(%ls) failed, error %lu", name, error);
-            continue;
-        }
-        nvda_test_if_running = bind_export<nvda_status_fn>(library, "nvdaController_testIfRunning");
-        nvda_cancel_speech = bind_export<nvda_status_fn>(library, "nvdaController_cancelSpeech");
-        nvda_speak_text = bind_export<nvda_speak_fn>(library, "nvdaController_speakText");
-        if (!nvda_test_if_running || !nvda_cancel_speech || !nvda_speak_text) {
-            log_line("NVDA: %ls lacks expected exports", name);
-            FreeLibrary(library);
-            continue;
-        }
-        nvda_library = library;
-        log_line("NVDA: loaded %ls", name);
-        return;
-    }
-    log_line("NVDA: controller client DLL not available; SAPI only");
+const int& speech_route = router.route;
+const uint32_t& lines_spoken = router.lines_spoken;
+
+int backend_of_word(const wchar_t* word) {
+    for (const speech_backend_row& row : kSpeechBackends)
+        if (is_word(word, row.word)) return row.backend;
+    return kBackendAuto;
 }
 
-bool nvda_client_loaded(void) { return nvda_library != NULL; }
-
-bool nvda_answers(void) { return nvda_library && nvda_test_if_running() == 0; }
-
-void unload_nvda_client(void) {
-    if (nvda_library) FreeLibrary(nvda_library);
-    nvda_library = NULL;
+const char* backend_legend(void) {
+    static char legend[kLegendBytes];
+    if (legend[0]) return legend;
+    int at = 0;
+    for (const speech_backend_row& row : kSpeechBackends)
+        if (at < kLegendBytes)
+            at += format_narrow(legend + at, (size_t)(kLegendBytes - at), "%s%d %s", at ? "," : "", row.backend,
+                                row.word);
+    return legend;
 }
+
+int say_exit_code(int route) {
+    const speech_route_row* row = route_row(route);
+    return row ? row->say_exit_code : kSayNotSpoken;
+}
+
+void load_speech_routes(void) {
+    for (const speech_route_row& row : kSpeechRoutes)
+        if (row.load) row.load();
+}
+
+bool always_answers(void) { return true; }
+
+bool log_speak(const wchar_t*, bool) { return true; }
 
 void speak(const wchar_t* text, bool interrupt) {
     if (!text) text = L"";
-    lines_spoken++;
-    if (lines_spoken <= kSayLinesLogged) {
+    router.lines_spoken++;
+    if (router.lines_spoken <= kSayLinesLogged) {
         char utf8[kSayTextBytes];
         to_utf8(text, utf8, kSayTextBytes);
         log_line("say%s: %s", interrupt ? "!" : "+", utf8);
     }
-    switch (backend) {
-    case kBackendLog:
-        change_route(kRouteLog);
-        return;
-    case kBackendAuto:
-    case kBackendNvda:
-        if (nvda_answers() && speak_nvda(text, interrupt)) return;
-        if (backend == kBackendNvda) return;  // dropped: NVDA alone was asked for
-        speak_sapi(text, interrupt);
-        return;
-    default:
-        speak_sapi(text, interrupt);
+    // A text no route takes is dropped: the backend asked for those routes alone.
+    for (int route : backend_row(backend).routes) {
+        const speech_route_row* row = route_row(route);
+        if (!row || !row->answers() || !row->speak(text, interrupt)) continue;
+        change_route(*row);
+        if (row->second_output) row->second_output(text);
         return;
     }
 }
 
 void stop_speech(void) {
-    if (backend == kBackendLog) return;
-    if (nvda_answers()) nvda_cancel_speech();
-    purge_voice();
+    // A backend with nothing to silence among its routes (log only) speaks nowhere, and stops
+    // nothing; any other silences every route, also one it does not use.
+    bool silences = false;
+    for (int route : backend_row(backend).routes) {
+        const speech_route_row* row = route_row(route);
+        if (row && row->cancel) silences = true;
+    }
+    if (!silences) return;
+    for (const speech_route_row& row : kSpeechRoutes)
+        if (row.cancel) row.cancel();
 }
 
 void finish_speech(DWORD timeout_ms) {
-    if (speech_route == kRouteSapi && sapi_voice) sapi_voice->WaitUntilDone(timeout_ms);
-    if (sapi_voice) sapi_voice->Release();
-    sapi_voice = NULL;
+    for (const speech_route_row& row : kSpeechRoutes)
+        if (row.finish) row.finish(timeout_ms);
 }
 
 void reset_speech(void) {
-    finish_speech(0);
-    unload_nvda_client();
-    sapi_attempted = false;
-    speech_route = kRouteNone;
-    lines_spoken = 0;
+    for (const speech_route_row& row : kSpeechRoutes)
+        if (row.reset) row.reset();
+    renew(router);
 }

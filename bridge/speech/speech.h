@@ -1,16 +1,31 @@
-// Speech output router: speaks a text through the NVDA controller client, a SAPI voice or only
-// the log, following backend and what answers. Owns the client library and its entry points,
-// the voice, speech_route and lines_spoken. Main thread only (a single-threaded COM apartment).
-// Called by the modes, the run, the line protocol and the hang watchdog.
+// Speech output router: speaks a text through the first route of the configured backend that
+// takes it (the NVDA controller client, a SAPI voice, or only the log), and remembers which route
+// last worked. The routes and the backends are tables (routes.h). Owns speech_route and
+// lines_spoken; each route owns its own library or object. Main thread only (a single-threaded
+// COM apartment). Called by the modes, the run, the line protocol and the hang watchdog.
 #pragma once
 #include <windows.h>
 #include <stdint.h>
 
 enum { kRouteNone = -1, kRouteNvda = 1, kRouteSapi = 2, kRouteLog = 3 };
+// What --say returns when no route has worked.
+constexpr int kSayNotSpoken = 11;
 
-extern int speech_route;        // route that last worked, kRoute*
-extern uint32_t lines_spoken;   // calls of speak, whatever became of them
+// The route that last worked, kRoute*, never set back to none. Written by speak on the main
+// thread; read there by --say for its exit code, and by tests.
+extern const int& speech_route;
+// Calls of speak, whatever became of them; read by the run for its closing line.
+extern const uint32_t& lines_spoken;
 
+// The backend a word names, without regard to case; any other word means auto (settings).
+int backend_of_word(const wchar_t* word);
+// "0 auto,1 nvda,2 sapi,3 log": the backends for the start line and the --say header.
+const char* backend_legend(void);
+// --say's exit code when route spoke last; kSayNotSpoken for none.
+int say_exit_code(int route);
+
+// Start-up and --say: loads what the routes load up front (the NVDA client), whatever the backend.
+void load_speech_routes(void);
 // Loads nvdaControllerClient.dll, else nvdaControllerClient64.dll, from exe_dir.
 void load_nvda_client(void);
 bool nvda_client_loaded(void);
@@ -20,10 +35,11 @@ void unload_nvda_client(void);
 // Says text (UTF-16, NUL-terminated); interrupt cuts off current speech, else it queues.
 // Returns at once and keeps no pointer to text.
 void speak(const wchar_t* text, bool interrupt);
-// Silences NVDA (when it answers) and the voice; the route stays.
+// Silences every route that speaks now (NVDA when it answers, the voice); the route stays.
 void stop_speech(void);
-// Lets a SAPI voice finish for up to timeout_ms, then releases the voice.
+// Lets a SAPI voice finish for up to timeout_ms, then releases what the routes created.
 void finish_speech(DWORD timeout_ms);
 
-// Back to the start state: client unloaded, no voice, route none, count 0 (reset_bridge_state).
+// Tests only: back to the start state: client unloaded, no voice, route none, count 0
+// (reset_bridge_state).
 void reset_speech(void);

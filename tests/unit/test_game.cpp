@@ -69,7 +69,7 @@ TEST(find_game_window_picks_from_visible_unowned_windows) {
     reset_game_process();
     seams.game_window_in_front = []() { return true; };
     CHECK(game_window_in_front());
-    seams.game_window_in_front = NULL;
+    seams.game_window_in_front = real_seams.game_window_in_front;
     CHECK(!game_window_in_front());
 }
 

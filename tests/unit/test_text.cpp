@@ -61,11 +61,12 @@ static_assert(format_supported("%s %ls %c %d %i %u %x %X %p %% %ld %lu %lld %llu
               "the conversions the bridge uses");
 static_assert(!format_supported("%.3s") && !format_supported("%zu") && !format_supported("%f") &&
                   !format_supported("%hd") && !format_supported("%lls") && !format_supported("%lc") &&
-                  !format_supported("%*d") && !format_supported("%e") && !format_supported("50%"),
+                  !format_supported("%*d") && !format_supported("%e") && !format_supported("50%") &&
+                  !format_supported("%5ls") && !format_supported("%-3c") && format_supported("%-ls"),
               "conversions format_text lacks");
 
 TEST(formats_beyond_the_engine_are_refused_at_build_time_and_run_time) {
-    const char* const refused[] = {"%.3s", "%zu", "%f", "%hd", "%lls", "%o", "50%"};
+    const char* const refused[] = {"%.3s", "%zu", "%f", "%hd", "%lls", "%o", "50%", "%3c"};
     for (const char* format : refused) {
         CHECK(!format_supported(format));
         CHECK_EQ(fmt(format, 1, 2), std::string("<failed>"));

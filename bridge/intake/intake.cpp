@@ -1,0 +1,32 @@
+#include "intake/intake.h"
+#include "intake/follower.h"
+#include "intake/protocol.h"
+#include "intake/watch.h"
+#include "run/state.h"
+
+namespace {
+constexpr uint64_t kSpeechPollMs = 50;
+
+// ---- Step state: main thread only.
+struct steps_state {
+    uint64_t last_speech_poll = 0;  // 0: the first pass polls
+};
+steps_state steps;
+}  // namespace
+
+void start_speech_steps(uint64_t now) {
+    renew(steps);
+    keep_speech_watch(now);
+}
+
+void run_speech_steps(uint64_t now, bool woke) {
+    // The report is taken whenever it came, so the watch asks for the next one.
+    const bool changed = woke && take_speech_watch();
+    if (!changed && now - steps.last_speech_poll < kSpeechPollMs) return;
+    poll_speech_file();
+    steps.last_speech_poll = now;
+    check_speech_watchdog();
+    keep_speech_watch(now);
+}
+
+void reset_speech_steps(void) { renew(steps); }

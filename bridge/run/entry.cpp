@@ -1,0 +1,30 @@
+#include "run/entry.h"
+#include <windows.h>
+#include <shellapi.h>
+#include "run/bridge_run.h"
+#include "run/com.h"
+#include "run/instance_lock.h"
+#include "run/libraries.h"
+#include "run/modes.h"
+#include "run/settings.h"
+
+int bridge_main(void) {
+    restrict_library_search();
+    load_settings();
+    int argc = 0;
+    wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+    if (argv) parse_command_line(argc, argv);
+    start_com();
+
+    int code;
+    if (check_mode) {
+        code = run_check_mode();
+    } else if (say_text) {
+        code = run_say_mode();
+    } else {
+        code = acquire_instance_lock();
+        if (code == 0) code = run_bridge();
+    }
+    if (argv) LocalFree(argv);
+    return code;
+}

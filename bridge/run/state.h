@@ -1,0 +1,13 @@
+// How every module keeps its state: one struct with each field's default written beside it, and
+// one instance of it. The module's reset (reset_bridge_state, before each unit test case) puts a
+// fresh instance in place, so no field can be forgotten and leak from one case into the next. In
+// place, because states that hold shared atomic words cannot be assigned, and because the names
+// that other modules read are references into the instance.
+#pragma once
+#include <new>
+
+template <typename T>
+void renew(T& state) {
+    state.~T();
+    ::new (static_cast<void*>(&state)) T();
+}

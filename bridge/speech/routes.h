@@ -1,0 +1,57 @@
+// The speech routes and the backends, one table each. A route is one way to speak: what it loads
+// up front, whether it can take a text now, how it speaks, silences and ends, and what --say
+// returns when it spoke. A backend is the order in which the routes are tried. The router
+// (speech.cpp) reads nothing else about them, so a new route is a row here, its functions in a
+// file of their own, and its place in the backends' orders. Main thread only.
+#pragma once
+#include <windows.h>
+#include "run/settings.h"
+#include "speech/speech.h"
+
+// ---- NVDA controller client (nvda.cpp); load_nvda_client and nvda_answers are in speech.h.
+bool nvda_speak(const wchar_t* text, bool interrupt);
+void nvda_cancel(void);
+void reset_nvda(void);
+// ---- SAPI voice (sapi.cpp); the voice is created on the first text that reaches it.
+bool sapi_speak(const wchar_t* text, bool interrupt);
+void sapi_cancel(void);
+void sapi_finish(DWORD timeout_ms);
+void reset_sapi(void);
+// ---- Log only (speech.cpp): takes every text and does nothing with it.
+bool always_answers(void);
+bool log_speak(const wchar_t* text, bool interrupt);
+
+struct speech_route_row {
+    int route;           // kRoute*
+    const char* name;    // in "speech output now: %s"
+    int say_exit_code;   // what --say returns when this route spoke
+    void (*load)(void);  // at start-up and in --say, whatever the backend; NULL: nothing up front
+    bool (*answers)(void);                               // can take a text now
+    bool (*speak)(const wchar_t* text, bool interrupt);  // true when it took the text
+    void (*cancel)(void);      // silences it when it speaks now; NULL: nothing to silence
+    bool cancel_when_left;     // moving to another route silences this one
+    void (*finish)(DWORD timeout_ms);        // end of a mode: let it finish, release it; NULL: nothing
+    void (*second_output)(const wchar_t* text);  // what takes a text besides speech; NULL: nothing
+    void (*reset)(void);       // tests only: back to the start state
+};
+
+inline constexpr speech_route_row kSpeechRoutes[] = {
+    {kRouteNvda, "NVDA", 0, load_nvda_client, nvda_answers, nvda_speak, nvda_cancel, false, NULL, NULL, reset_nvda},
+    {kRouteSapi, "SAPI", 10, NULL, always_answers, sapi_speak, sapi_cancel, true, sapi_finish, NULL, reset_sapi},
+    {kRouteLog, "log-only", 0, NULL, always_answers, log_speak, NULL, false, NULL, NULL, NULL},
+};
+
+// The longest order of routes a backend tries; the slots a shorter one leaves are 0, no route.
+constexpr int kBackendRoutesMax = 3;
+struct speech_backend_row {
+    int backend;        // kBackend*, the number of the ini and the log lines
+    const char* word;   // Backend= and --backend, matched without regard to case
+    int routes[kBackendRoutesMax];  // tried in this order; the first that takes a text speaks it
+};
+
+inline constexpr speech_backend_row kSpeechBackends[] = {
+    {kBackendAuto, "auto", {kRouteNvda, kRouteSapi}},
+    {kBackendNvda, "nvda", {kRouteNvda}},
+    {kBackendSapi, "sapi", {kRouteSapi}},
+    {kBackendLog, "log", {kRouteLog}},
+};
