@@ -15,6 +15,7 @@ import subprocess
 import time
 
 from benchlib import figure, percentile
+from helpers import end_bridge, start_bridge
 from testbed import NVDA_CLIENTS, wait_for, win_path
 
 LATENCY_LINES = 300
@@ -25,38 +26,19 @@ RPC_ROUNDS = 2000
 POLL_ONLY_EXE = "TolvaneSpeech_poll_only.exe"
 
 
-def speak_times(scene, prefix):
-    """(time, text) of every speakText whose text starts with prefix, in call order."""
-    return [(e[0], e[2]) for e in scene.spoken_nvda(times=True) if e[1] == "speak" and e[2].startswith(prefix)]
-
-
-def start_bridge(scene, client):
-    scene.install_nvda(client)
-    game = scene.start_game()
-    bridge = scene.start("--pid", str(game.pid))
-    scene.wait_log(r"^speech file (not present yet|found)", timeout=20)
-    return game, bridge
-
-
-def end_bridge(scene, game, bridge):
-    game.command_nowait("exit")
-    bridge.wait(10)
-    scene.cleanup()  # the stand-in NVDA too: the next scene serves the same endpoint
-
-
 def latencies(bed, name, exe=None, client="2025.1.1"):
     """Milliseconds from each line's write (after its close, in file_tool) to its speakText."""
     scene = bed.scene("intake_latency_" + name)
     if exe:
         shutil.copy(exe, scene.exe)
-    game, bridge = start_bridge(scene, client)
+    game, bridge = start_bridge(scene, client=client)
     writer = subprocess.run(["wine", os.path.join(bed.doubles, "file_tool.exe"), "append-lines",
                              scene.win(scene.path("speech.txt")), "+latency ", str(LATENCY_LINES),
                              str(LATENCY_GAP_MS[0]), str(LATENCY_GAP_MS[1])],
                             env=scene.env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=300)
     written = [int(t) / 1e6 for t in writer.stdout.split()]
-    wait_for(lambda: len(speak_times(scene, "latency ")) >= LATENCY_LINES, 60, "all latency lines spoken")
-    spoken = speak_times(scene, "latency ")
+    wait_for(lambda: len(scene.spoken_texts("latency ")) >= LATENCY_LINES, 60, "all latency lines spoken")
+    spoken = scene.spoken_texts("latency ", times=True)
     end_bridge(scene, game, bridge)
     assert len(written) == LATENCY_LINES, "the writer stopped after %d lines" % len(written)
     assert [t for _, t in spoken] == ["latency %d" % i for i in range(LATENCY_LINES)], "latency lines out of order"
@@ -87,13 +69,13 @@ def burst_of(bed, name, exe=None, client="2025.1.1"):
     scene = bed.scene("intake_burst_" + name)
     if exe:
         shutil.copy(exe, scene.exe)
-    game, bridge = start_bridge(scene, client)
+    game, bridge = start_bridge(scene, client=client)
     data = b"".join(b"+burst %d\n" % i for i in range(BURST_LINES))
     with open(scene.path("speech.txt"), "ab") as f:
         f.write(data)
     written = time.time()
-    wait_for(lambda: len(speak_times(scene, "burst ")) >= BURST_LINES, 600, "all burst lines spoken", interval=0.5)
-    spoken = speak_times(scene, "burst ")
+    wait_for(lambda: len(scene.spoken_texts("burst ")) >= BURST_LINES, 600, "all burst lines spoken", interval=0.5)
+    spoken = scene.spoken_texts("burst ", times=True)
     end_bridge(scene, game, bridge)
     in_order = [t for _, t in spoken] == ["burst %d" % i for i in range(BURST_LINES)]
     # The poll that sees the burst hands over its first line at once; from there to the last call.

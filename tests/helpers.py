@@ -1,7 +1,8 @@
 """Helpers that the integration tests, the demo and the benchmarks share, on top of the test bed
-(testbed.py): keystrokes through xdotool with the stand-in game in front, a stand-in mod in Python
-(Mod) and one on the Lua module (LuaMod), the launcher called from the stand-in game, a frozen
-game for the hang watchdog, and times read from the log.
+(testbed.py): a bridge speaking beside the stand-in game, keystrokes through xdotool with the
+stand-in game in front, a stand-in mod in Python (Mod) and one on the Lua module (LuaMod), the
+launcher called from the stand-in game, a frozen game for the hang watchdog, and times read from
+the log.
 """
 import os
 import re
@@ -13,10 +14,32 @@ import time
 from testbed import ROOT, Process, wait_for
 
 
+# ------------------------------------------------------------------------------ speech
+def start_bridge(scene, *options, client="2025.1.1", game_options=()):
+    """An NVDA client beside the bridge (scene.install_nvda(client)), the stand-in game and the
+    bridge attached to it by --pid with options; returns (game, bridge) once the bridge has looked
+    for speech.txt, so that a line written from then on is new to it."""
+    scene.install_nvda(client)
+    game = scene.start_game(*game_options)
+    bridge = scene.start("--pid", str(game.pid), *options)
+    scene.wait_log(r"^speech file (not present yet|found)", timeout=20)
+    return game, bridge
+
+
+def end_bridge(scene, game, bridge):
+    """The game exits and the bridge with it, with exit code 0; then everything the scene started
+    ends, the stand-in NVDA too, so that the next scene may serve its endpoint."""
+    game.command_nowait("exit")
+    try:
+        assert bridge.wait(10) == 0
+    finally:
+        scene.cleanup()
+
+
 # ------------------------------------------------------------------------------ keys
 GAME_TITLE = "Stand-in Game"
-# Virtual-key codes as the stand-in game reports them.
-VK = {"F1": 112, "F2": 113, "Up": 38, "Down": 40, "Return": 13, "Escape": 27, "Shift": 16}
+# Virtual-key codes as the stand-in game reports them, by their xdotool names.
+VK = {"F1": 112, "F2": 113, "Up": 38, "Down": 40, "Right": 39, "Return": 13, "Escape": 27, "Shift": 16}
 
 
 def xdotool(scene, *args):

@@ -382,17 +382,25 @@ class Scene:
         self.write("nvda_control.txt", "".join("%s=%s\n" % kv for kv in values.items()))
 
     def nvda_calls(self):
+        """The record of the stand-in NVDA or client, every call: [[t, name, field, ...]]."""
         return parse_record(self.path("nvda_calls.txt"))
 
     def spoken_nvda(self, times=False):
         """What NVDA was told, in call order: [('cancel',), ('speak', text)]; with times=True each
-        led by the time the call came: [(t, 'cancel'), (t, 'speak', text)]."""
+        led by the time the call came: [(t, 'cancel'), (t, 'speak', text)]. The one reader of
+        the record's speech, which the tests, the demo and the benchmarks share."""
         out = []
         for rec in self.nvda_calls():
             event = {"cancelSpeech": ("cancel",), "speakText": ("speak", rec[-1])}.get(rec[1])
             if event:
                 out.append((rec[0],) + event if times else event)
         return out
+
+    def spoken_texts(self, prefix="", times=False):
+        """The texts NVDA was told to speak, in call order, those that start with prefix; with
+        times=True as (t, text)."""
+        speaks = [e for e in self.spoken_nvda(times=True) if e[1] == "speak" and e[2].startswith(prefix)]
+        return [(t, text) if times else text for t, _, text in speaks]
 
     def voice_control(self, **values):
         with open(os.path.join(self.voice_dir, "voice_control.txt"), "w") as f:

@@ -142,9 +142,9 @@ def drive_keys(scene, game):
     except AssertionError:
         pass
     mod.stop()
-    seen = [e.split()[1] for e in game.events() if e.startswith(("keydown", "sysdown"))]
-    names = {"112": "F1", "113": "F2", "27": "Escape", "38": "Up", "40": "Down", "39": "Right"}
-    print("   the game's own window received: %s" % ", ".join(names.get(v, v) for v in seen))
+    seen = [int(e.split()[1]) for e in game.events() if e.startswith(("keydown", "sysdown"))]
+    names = {vk: name for name, vk in h.VK.items()}
+    print("   the game's own window received: %s" % ", ".join(names.get(vk, str(vk)) for vk in seen))
     return True
 
 

@@ -6,6 +6,7 @@ import sys
 import threading
 import time
 
+from helpers import end_bridge, start_bridge
 from testbed import wait_for, win_path
 
 # The writer runs as its own process, as the mod does inside the game.
@@ -29,32 +30,16 @@ def mod_writes(scene, *lines, pause=0.0):
     subprocess.run([sys.executable, "-c", WRITER, scene.path("speech.txt"), str(pause)] + list(lines), check=True)
 
 
-def start_bridge(scene, *options, game_options=()):
-    scene.install_nvda()
-    game = scene.start_game(*game_options)
-    bridge = scene.start("--pid", str(game.pid), *options)
-    scene.wait_log(r"^speech file (not present yet|found)", timeout=20)
-    return game, bridge
-
-
-def end_bridge(game, bridge):
-    game.command_nowait("exit")
-    assert bridge.wait(10) == 0
-
-
-def spoken_texts(scene):
-    return [event[1] for event in scene.spoken_nvda() if event[0] == "speak"]
-
-
 def wait_spoken(scene, text, count=1, timeout=10):
-    wait_for(lambda: spoken_texts(scene).count(text) >= count, timeout,
-             "%r spoken %d times; spoken so far: %r" % (text, count, spoken_texts(scene)[-8:]))
+    wait_for(lambda: scene.spoken_texts().count(text) >= count, timeout,
+             "%r spoken %d times; spoken so far: %r" % (text, count, scene.spoken_texts()[-8:]))
 
 
 def test_lines_spoken_with_their_interrupt_behaviour(scene):
     game, bridge = start_bridge(scene)
     mod_writes(scene, "!first", "+second", "third", "#comment", "+  fourth \t\r", "\ufeff+fifth", "", "-")
     scene.wait_log(r"^stop$")
+    wait_for(lambda: len(scene.spoken_nvda()) >= 8, 10, "the stop's cancel")  # logged before NVDA hears it
     # cancelSpeech comes right before each interrupting text and never before a queued one; the
     # "-" line cancels too.
     assert scene.spoken_nvda() == [("cancel",), ("speak", "first"), ("speak", "second"), ("cancel",),
@@ -62,7 +47,7 @@ def test_lines_spoken_with_their_interrupt_behaviour(scene):
     messages = scene.log_messages()
     assert "speech file not present yet; will read it from the start when it appears" in messages
     assert "speech file reset (file (re)created); reading from start" in messages
-    end_bridge(game, bridge)
+    end_bridge(scene, game, bridge)
 
 
 def test_nvda_asleep_away_and_restarted_while_the_game_runs(scene):
@@ -92,7 +77,7 @@ def test_nvda_asleep_away_and_restarted_while_the_game_runs(scene):
         ["listen", "NvdaCtlr.1.Default"], ["testIfRunning", "0"], ["cancelSpeech", "0"], ["speakText", "0"],
         ["testIfRunning", "0"], ["cancelSpeech", "0"], ["speakText", "4294967295"], ["testIfRunning", "1722"],
         ["end"], ["listen", "NvdaCtlr.1.Default"], ["testIfRunning", "0"], ["cancelSpeech", "0"], ["speakText", "0"]]
-    assert spoken_texts(scene) == ["awake", "asleep", "back"]
+    assert scene.spoken_texts() == ["awake", "asleep", "back"]
     # The voice spoke the two lines NVDA did not, and was silenced when NVDA came back.
     assert [c[2::2] for c in scene.voice_calls() if c[1] == "Speak"] == [["19", "asleep"], ["17", "away"],
                                                                          ["2", "(null)"]]
@@ -101,7 +86,7 @@ def test_nvda_asleep_away_and_restarted_while_the_game_runs(scene):
         "speech output now: " + route for route in ("NVDA", "SAPI", "NVDA")]
     assert messages.count("NVDA: loaded nvdaControllerClient.dll") == 1
     assert len([m for m in messages if " started, pid " in m]) == 1 and bridge.running()
-    end_bridge(game, bridge)
+    end_bridge(scene, game, bridge)
 
 
 def voice_texts(scene):
@@ -141,11 +126,11 @@ def test_file_replaced_truncated_removed_and_locked(scene):
     mod_writes(scene, "+after lock")
     wait_spoken(scene, "after lock")
     time.sleep(0.2)
-    assert spoken_texts(scene) == ["new one", "short", "moved in", "reborn", "before lock", "after lock"], \
-        spoken_texts(scene)
+    assert scene.spoken_texts() == ["new one", "short", "moved in", "reborn", "before lock", "after lock"], \
+        scene.spoken_texts()
     resets = [m for m in scene.log_messages() if m.startswith("speech file reset")]
     assert len(resets) == 4, resets
-    end_bridge(game, bridge)
+    end_bridge(scene, game, bridge)
 
 
 def test_from_start_reads_existing_lines(scene):
@@ -155,8 +140,8 @@ def test_from_start_reads_existing_lines(scene):
     assert "speech file found (8 bytes); reading from start (--from-start)" in scene.log_messages()
     mod_writes(scene, "")  # completes the third line
     wait_spoken(scene, "c")
-    assert spoken_texts(scene) == ["a", "b", "c"]
-    end_bridge(game, bridge)
+    assert scene.spoken_texts() == ["a", "b", "c"]
+    end_bridge(scene, game, bridge)
 
 
 def test_watchdog_fires_only_without_ok(scene):
@@ -172,8 +157,8 @@ def test_watchdog_fires_only_without_ok(scene):
     mod_writes(scene, "?1 not needed", "#ok")
     scene.wait_log(r"^watchdog cancelled \(#ok\)$")
     time.sleep(1.6)
-    assert "not needed" not in spoken_texts(scene)
-    end_bridge(game, bridge)
+    assert "not needed" not in scene.spoken_texts()
+    end_bridge(scene, game, bridge)
 
 
 def test_version_line_held_until_game_in_front(scene):
@@ -181,7 +166,7 @@ def test_version_line_held_until_game_in_front(scene):
     mod_writes(scene, "+" + VERSION)
     scene.wait_log(r"^startup announcement held until the game window is in front: " + VERSION + "$")
     time.sleep(1.0)
-    assert spoken_texts(scene) == []
+    assert scene.spoken_texts() == []
     game.command("show")
     game.command("front")
     wait_for(game.in_front, 10, "stand-in game in front")
@@ -193,8 +178,8 @@ def test_version_line_held_until_game_in_front(scene):
     # Released for good: the next version line is spoken at once.
     mod_writes(scene, "+" + VERSION + " again", "+after")
     wait_spoken(scene, "after")
-    assert spoken_texts(scene) == [VERSION, VERSION + " again", "after"]
-    end_bridge(game, bridge)
+    assert scene.spoken_texts() == [VERSION, VERSION + " again", "after"]
+    end_bridge(scene, game, bridge)
 
 
 def test_version_line_released_by_next_line(scene):
@@ -206,7 +191,7 @@ def test_version_line_released_by_next_line(scene):
     # The announcement cuts in, the queued line follows it without a cancel in between.
     assert scene.spoken_nvda()[-3:] == [("cancel",), ("speak", VERSION), ("speak", "Loading done")]
     assert "startup announcement spoken (another line follows)" in scene.log_messages()
-    end_bridge(game, bridge)
+    end_bridge(scene, game, bridge)
 
 
 def test_bad_input_never_stops_the_bridge(scene):
@@ -219,7 +204,7 @@ def test_bad_input_never_stops_the_bridge(scene):
         f.write(b"+" + b"m" * (3 << 20) + b"\n")
         f.write(b"+survivor\n")
     wait_spoken(scene, "survivor", timeout=30)
-    texts = spoken_texts(scene)
+    texts = scene.spoken_texts()
     assert texts[0] == "bad \ufffd\ufffd utf-8 \ufffd" and texts[1] == "nul "
     assert len(texts) == 2 + (3 << 20) // 16384 + 1 + 1
 
@@ -251,13 +236,13 @@ def test_bad_input_never_stops_the_bridge(scene):
     wait_spoken(scene, "calm")
     assert bridge.running()
     # Every file it caught is read whole, once, in the order they came.
-    storm = [int(t[6:]) for t in spoken_texts(scene) if t.startswith("storm ")]
+    storm = [int(t[6:]) for t in scene.spoken_texts("storm ")]
     assert storm and storm == sorted(set(storm)), storm[:20]
-    assert all(t.startswith("storm ") for t in spoken_texts(scene)[-len(storm) - 1:-1])
+    assert all(t.startswith("storm ") for t in scene.spoken_texts()[-len(storm) - 1:-1])
     rss_after = resident_kib(bridge)
     if rss_before and rss_after:
         assert rss_after - rss_before < 16 * 1024, (rss_before, rss_after)
-    end_bridge(game, bridge)
+    end_bridge(scene, game, bridge)
 
 
 test_bad_input_never_stops_the_bridge.timeout = 150
@@ -291,9 +276,9 @@ def test_lines_come_once_in_order_from_a_folder_watched_late_and_then_at_once(sc
         writer.wait(30)
     wait_spoken(scene, "a 29")
     wait_spoken(scene, "b 29")
-    texts = spoken_texts(scene)
+    texts = scene.spoken_texts()
     assert texts[:5] == [line[1:] for line in first], texts
     for who in ("a", "b"):
         assert [t for t in texts if t.startswith(who + " ")] == ["%s %d" % (who, i) for i in range(30)], texts
     assert len(texts) == 65, texts
-    end_bridge(game, bridge)
+    end_bridge(scene, game, bridge)

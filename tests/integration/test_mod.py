@@ -20,7 +20,7 @@ def test_the_lua_module_drives_the_bridge(scene):
         assert mod.call('bridge:%s("%s")' % (("say", "queue")[i % 2], text)) == "true"
     assert mod.call("bridge:stop()") == "true"
     scene.wait_log("^stop$")
-    assert [s[1] for s in scene.spoken_nvda() if s[0] == "speak"] == texts
+    assert scene.spoken_texts() == texts
     assert scene.log_messages().count("stop") == 1
 
     h.press(scene, game, "F1")

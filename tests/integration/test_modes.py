@@ -7,7 +7,7 @@ import helpers as h
 from testbed import wait_for
 
 
-def test_check_exit_codes(scene):
+def test_check_exits_20_without_the_client_0_when_nvda_answers_and_21_when_it_does_not(scene):
     scene.write("TolvaneSpeech.log", "earlier line\r\n")
     assert scene.run("--check") == 20
     messages = scene.log_messages()
@@ -33,7 +33,7 @@ def test_check_exit_codes(scene):
     scene.install_nvda("stub")
     assert scene.run("--check", "--say", "not spoken") == 21
     assert scene.log_messages()[-1] == not_running
-    assert not [c for c in scene.nvda_calls() if c[1] == "speakText"]
+    assert scene.spoken_texts() == []
     assert [c[1:] for c in scene.nvda_calls() if c[1] == "detach"][-1] == ["detach", "free"]
 
 

@@ -37,7 +37,7 @@ def test_attached_by_pid_ends_with_the_game(scene):
     tail = scene.log_messages()[-2:]
     assert tail == ["game process %d exited; quitting" % game.pid,
                     "bye (0 lines spoken, 0 hotkey presses forwarded, 0 ignored)"]
-    assert not [c for c in scene.nvda_calls() if c[1] == "speakText"]  # no ready line with --pid
+    assert scene.spoken_texts() == []  # no ready line with --pid
     # The client was unloaded before the end, not only by the process exit.
     assert [c[1:] for c in scene.nvda_calls() if c[1] == "detach"] == [["detach", "free"]]
 
@@ -181,10 +181,7 @@ def bridge_windows_pid(scene):
 
 
 def test_line_written_just_before_the_game_exits_is_spoken(scene):
-    scene.install_nvda()
-    game = scene.start_game()
-    bridge = scene.start("--pid", str(game.pid), "--quiet")
-    scene.wait_log("^speech file")
+    game, bridge = h.start_bridge(scene, "--quiet")
     for n in range(3):
         time.sleep(0.5)
         # Written and the game gone within a millisecond: only the final poll can see the line.
@@ -192,7 +189,7 @@ def test_line_written_just_before_the_game_exits_is_spoken(scene):
         if n == 2:
             os.kill(game.popen.pid, signal.SIGKILL)
     assert bridge.wait(10) == 0
-    texts = [e[1] for e in scene.spoken_nvda() if e[0] == "speak"]
+    texts = scene.spoken_texts()
     assert texts == ["last words 0", "last words 1", "last words 2"], texts
     # (In the rare case that a regular poll ran between the write and the kill, the line comes
     # before the exit line instead.)
@@ -207,6 +204,6 @@ def test_lines_are_spoken_while_no_game_is_attached(scene):
     scene.wait_log("^speech file")
     written = scene.append_speech("no game yet")
     wait_for(lambda: ("speak", "no game yet") in scene.spoken_nvda(), 5, "spoken")
-    spoken_at = [c[0] for c in scene.nvda_calls() if c[1] == "speakText"][0]
+    spoken_at = scene.spoken_texts(times=True)[0][0]
     assert spoken_at - written < 0.5
     bridge.kill()

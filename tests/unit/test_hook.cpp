@@ -72,7 +72,7 @@ TEST(fresh_press_in_an_active_menu_is_swallowed_and_queued_with_its_tick) {
     CHECK(down(VK_DOWN));
     menu_key_event event;
     REQUIRE(pop_menu_key(&event));
-    CHECK_EQ((int)event.code, 2);
+    CHECK_EQ(event.code, unit_menu_key(VK_DOWN));
     CHECK_EQ((unsigned long)event.tick, 4242ul);
     CHECK(up(VK_DOWN));
     CHECK_EQ(queued(), std::string(""));
@@ -297,11 +297,11 @@ TEST(a_full_ring_drops_the_event_but_still_swallows_the_key) {
     CHECK(down(VK_UP));
     CHECK(down(VK_UP));
     CHECK(up(VK_UP));
-    CHECK(!push_menu_key(1));
+    CHECK(!push_menu_key(unit_menu_key("Up")));
     menu_key_event event;
     int drained = 0;
     while (pop_menu_key(&event)) {
-        CHECK_EQ((int)event.code, 2);
+        CHECK_EQ(event.code, unit_menu_key(VK_DOWN));
         drained++;
     }
     CHECK_EQ(drained, kRingSlots - 1);
@@ -309,11 +309,11 @@ TEST(a_full_ring_drops_the_event_but_still_swallows_the_key) {
     CHECK(up(VK_UP));
     CHECK_EQ(queued(), std::string("Up"));
     // One slot freed lets exactly one event in again.
-    for (int i = 0; i < kRingSlots - 1; i++) CHECK(push_menu_key(5));
-    CHECK(!push_menu_key(6));
+    for (int i = 0; i < kRingSlots - 1; i++) CHECK(push_menu_key(unit_menu_key("Enter")));
+    CHECK(!push_menu_key(unit_menu_key("Space")));
     REQUIRE(pop_menu_key(&event));
-    CHECK(push_menu_key(6));
-    CHECK(!push_menu_key(7));
+    CHECK(push_menu_key(unit_menu_key("Space")));
+    CHECK(!push_menu_key(unit_menu_key("Escape")));
 }
 
 namespace {
@@ -324,7 +324,7 @@ uint64_t numbering_tick(void) { return ++produced; }
 
 DWORD WINAPI produce(LPVOID) {
     for (int i = 0; i < kRingEvents; i++)
-        while (!push_menu_key((uint8_t)(i % 8 + 1))) {
+        while (!push_menu_key((uint8_t)(i % kMenuKeyCount + 1))) {  // every menu_key_code in turn
         }
     return 0;
 }
@@ -350,7 +350,7 @@ TEST(the_ring_keeps_every_event_in_order_between_two_threads_at_full_speed) {
     while (received < kRingEvents && GetTickCount() - last_progress < 10000) {
         if (!pop_menu_key(&event)) continue;
         const uint32_t expected = (uint32_t)received + 1;
-        if (event.tick != expected || event.code != (uint8_t)(received % 8 + 1)) {
+        if (event.tick != expected || event.code != (uint8_t)(received % kMenuKeyCount + 1)) {
             if (!wrong) first_wrong_tick = event.tick;
             wrong++;
         }

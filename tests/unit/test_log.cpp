@@ -76,7 +76,7 @@ TEST(log_cap_writes_the_crossing_line_whole) {
     CHECK(text.find("dropped") == std::string::npos);
 }
 
-TEST(log_append_and_truncate) {
+TEST(log_appends_to_old_text_without_counting_it_and_a_fresh_open_empties_the_file) {
     std::string old(3000000, 'o');
     std::wstring path = fresh_log(true, old);
     log_line("appended");

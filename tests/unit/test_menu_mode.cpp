@@ -8,6 +8,7 @@
 #include "game/game_window.h"
 #include "keys/command_file.h"
 #include "keys/hook_thread.h"
+#include "keys/menu_keys.h"
 #include "keys/menu_mode.h"
 #include "run/seams.h"
 #include "run/clock.h"
@@ -219,12 +220,12 @@ TEST(drain_writes_every_key_with_its_tick_and_escape_or_backspace_closes) {
     open_and_armed();
     const std::string armed = cmd();
     const uint32_t first = tick_now32();
-    push_menu_key(1);
+    push_menu_key(unit_menu_key("Up"));
     unit_fake_clock_advance(30);
-    push_menu_key(5);
-    push_menu_key(7);
-    push_menu_key(9);  // no such key: skipped
-    push_menu_key(2);
+    push_menu_key(unit_menu_key("Enter"));
+    push_menu_key(unit_menu_key("Escape"));
+    push_menu_key(kMenuKeyCount + 1);  // no such key: skipped
+    push_menu_key(unit_menu_key("Down"));
     pass(40);
     const std::string second = std::to_string(first + 30);
     CHECK_EQ(cmd(), armed + "key Up " + std::to_string(first) + "\nkey Enter " + second + "\nkey Escape " + second +
@@ -237,7 +238,7 @@ TEST(drain_writes_every_key_with_its_tick_and_escape_or_backspace_closes) {
     // Backspace closes too.
     pass(1000);
     open_menu_mode("F2");
-    push_menu_key(8);
+    push_menu_key(unit_menu_key("Backspace"));
     pass(20);
     CHECK_EQ(logged("settings menu closed (Backspace): keys pass to the game again"), 1);
     end();
@@ -247,7 +248,7 @@ TEST(only_the_first_60_menu_keys_are_logged_but_all_are_written) {
     begin();
     open_and_armed();
     for (int batch = 0; batch < 3; batch++) {
-        for (int i = 0; i < 30; i++) push_menu_key((uint8_t)(i % 4 + 1));
+        for (int i = 0; i < 30; i++) push_menu_key(unit_menu_key(i % 2 ? "Down" : "Up"));
         pass(20);
     }
     CHECK_EQ(unit_count(cmd(), "key "), 1 + 90);
@@ -262,14 +263,14 @@ TEST(key_activity_and_mod_updates_hold_off_the_failsafes) {
     int n = 0;
     for (int second = 0; second < 200; second++) {
         mod_writes("menu 1 " + std::to_string(++n));
-        if (second % 100 == 50) push_menu_key(3);
+        if (second % 100 == 50) push_menu_key(unit_menu_key("Left"));
         pass(500);
         pass(500);
     }
     CHECK_EQ(menu_open.load(), 1L);
     CHECK_EQ(cmd_names(), std::string("Armed Left Left"));
     // Without keys: closed a little more than 120 s after the last one.
-    push_menu_key(4);
+    push_menu_key(unit_menu_key("Right"));
     pass(100);
     const uint64_t last_key = unit_fake_clock_now();
     while (menu_open.load() && unit_fake_clock_now() - last_key < 200000) {

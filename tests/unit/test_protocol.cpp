@@ -147,7 +147,7 @@ TEST(watchdog_cancelled_by_ok_lines_only) {
     CHECK_EQ(unit_count(unit_read_file(c.log_file), "say+: two"), 0);
 }
 
-TEST(watchdog_number_range_and_forms) {
+TEST(watchdog_ignores_seconds_outside_1_to_3600_or_without_a_text_and_takes_strtol_forms) {
     protocol_case c(false);
     feed("?10 kept");
     const char* ignored[] = {"?0 zero", "?3601 too long", "?-5 negative", "?abc 5 letters", "?5", "?5  \t ",

@@ -111,7 +111,7 @@ TEST(check_wins_over_say_and_an_empty_say_text_still_says) {
     CHECK(say_text == NULL);
 }
 
-TEST(backend_words) {
+TEST(backend_option_ignores_case_the_last_one_counts_and_an_unknown_word_means_auto) {
     parse({L"--backend", L"SAPI"});
     CHECK_EQ(backend, (int)kBackendSapi);
     parse({L"--backend", L"NvDa"});
@@ -149,7 +149,7 @@ TEST(ini_keys_with_their_defaults_the_8_s_floor_and_the_command_line_on_top) {
     CHECK(!hang_dump_enabled);
 }
 
-TEST(folders_of_the_run) {
+TEST(game_folder_is_three_above_the_exe_and_speech_txt_beside_it) {
     load_with_ini("");
     std::wstring dir = program_dir();
     CHECK_EQ(std::wstring(exe_dir), dir);
@@ -157,7 +157,9 @@ TEST(folders_of_the_run) {
     for (int i = 0; i < 3; i++) game = game.substr(0, game.rfind(L'\\'));
     CHECK_EQ(std::wstring(game_dir), game);
     CHECK_EQ(std::wstring(speech_file_path), dir + L"\\speech.txt");
+}
 
+TEST(cut_at_last_backslash_drops_one_folder_and_leaves_a_bare_name) {
     wchar_t path[32] = L"C:\\a\\b\\c\\d\\e";
     cut_at_last_backslash(path);
     cut_at_last_backslash(path);

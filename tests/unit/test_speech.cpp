@@ -58,7 +58,10 @@ std::vector<std::string> events(const wchar_t* file, const char* skip = "testIfR
     }
     return out;
 }
-std::vector<std::string> nvda(void) { return events(L"nvda_calls.txt"); }
+// The stand-in client's record; by default its speech calls only.
+std::vector<std::string> nvda(const char* skip = "testIfRunning attach detach") {
+    return events(L"nvda_calls.txt", skip);
+}
 std::vector<std::string> voice(void) { return events(L"voice_calls.txt", ""); }
 
 std::string log_text(void) { return unit_read_file(dir + L"\\TolvaneSpeech.log"); }
@@ -229,8 +232,7 @@ TEST(say_line_of_text_that_cannot_be_converted) {
     CHECK_EQ(nvda().back().size(), (size_t)(12 + 3000));
 }
 
-TEST(client_loading_rules) {
-    // Only two of the three exports: freed, then the other name is tried.
+TEST(a_client_lacking_an_export_is_freed_and_the_other_name_is_loaded) {
     setup(kBackendAuto, "nvda_stub_missing_export.dll");
     CopyFileW((doubles_dir() + L"\\nvdaControllerClient.dll").c_str(),
               (dir + L"\\nvdaControllerClient64.dll").c_str(), FALSE);
@@ -239,20 +241,29 @@ TEST(client_loading_rules) {
     std::string log = log_text();
     CHECK(log.find("NVDA: nvdaControllerClient.dll lacks expected exports\r\n") != std::string::npos);
     CHECK(log.find("NVDA: loaded nvdaControllerClient64.dll\r\n") != std::string::npos);
-    load_nvda_client();  // already loaded: nothing happens
-    CHECK_EQ(unit_count(log_text(), "NVDA:"), 2);
+    CHECK_EQ(unit_count(log, "NVDA:"), 2);
+}
 
-    // A file that is no library: the load error is logged and the search goes on.
+TEST(a_loaded_client_is_not_loaded_again) {
+    setup(kBackendAuto);
+    load_nvda_client();
+    load_nvda_client();
+    CHECK(nvda_client_loaded());
+    CHECK_EQ(unit_count(log_text(), "NVDA:"), 1);
+}
+
+TEST(a_client_file_that_is_no_library_is_logged_and_the_search_goes_on) {
     setup(kBackendAuto, NULL);
     unit_write_file(dir + L"\\nvdaControllerClient.dll", "not a library");
     load_nvda_client();
     CHECK(!nvda_client_loaded());
     CHECK(!nvda_answers());
-    log = log_text();
+    std::string log = log_text();
     CHECK(log.find("NVDA: LoadLibrary(nvdaControllerClient.dll) failed, error ") != std::string::npos);
     CHECK(log.find("NVDA: controller client DLL not available; SAPI only\r\n") != std::string::npos);
+}
 
-    // Nothing there at all: one line.
+TEST(no_client_beside_the_exe_is_one_log_line) {
     setup(kBackendNvda, NULL);
     load_nvda_client();
     CHECK_EQ(log_text().substr(15), std::string("NVDA: controller client DLL not available; SAPI only\r\n"));
@@ -263,5 +274,5 @@ TEST(unload_frees_the_client) {
     load_nvda_client();
     unload_nvda_client();
     CHECK(!nvda_client_loaded());
-    CHECK_EQ(events(L"nvda_calls.txt", "").back(), std::string("detach\tfree"));
+    CHECK_EQ(nvda("").back(), std::string("detach\tfree"));
 }

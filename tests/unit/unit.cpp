@@ -1,4 +1,5 @@
 #include "unit.h"
+#include "keys/menu_keys.h"
 #include "run/log.h"
 #include "run/seams.h"
 #include "run/settings.h"
@@ -154,6 +155,15 @@ std::string unit_cmd_names(const std::wstring& path) {
         at = space;
     }
     return out;
+}
+
+uint8_t unit_menu_key(DWORD vk) { return (uint8_t)menu_key_code_of(vk); }
+
+uint8_t unit_menu_key(const char* name) {
+    for (const menu_key& key : kMenuKeys)
+        if (!strcmp(key.name, name)) return unit_menu_key((DWORD)key.vk);
+    unit_fail(__FILE__, __LINE__, std::string("no menu key is named ") + name);
+    return 0;
 }
 
 void unit_fake_clock_install(uint64_t start) {

@@ -75,6 +75,11 @@ std::string unit_log(void);
 int unit_logged(const std::string& message);
 // Command names of a cmd.txt, space-separated: "F1 Armed Down".
 std::string unit_cmd_names(const std::wstring& path);
+// The menu_key_code of a settings-menu key, by its name in cmd.txt ("Escape") or its virtual-key
+// code, through the bridge's table (keys/menu_keys.h); 0 for no menu key (a name that is none
+// fails the case).
+uint8_t unit_menu_key(const char* name);
+uint8_t unit_menu_key(DWORD vk);
 
 // A controlled clock for the modules' tick: install it, then set or advance it.
 void unit_fake_clock_install(uint64_t start);
