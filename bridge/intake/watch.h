@@ -25,7 +25,7 @@ void keep_speech_watch(uint64_t now);
 // Shutdown: ends the watch and closes its handles.
 void stop_speech_watch(void);
 
-// The folder to watch for path and the file's name in it: the full path (GetFullPathNameW) cut
+// Tests only: the folder to watch for path and the file's name in it: the full path (GetFullPathNameW) cut
 // at its last `\` or `/`, a root keeping its backslash ("C:\", "\\server\share\"). False when
 // the path has no full form within kPathCap units.
 bool speech_watch_target(const wchar_t* path, wchar_t folder[kPathCap], wchar_t name[kPathCap]);

@@ -1,6 +1,6 @@
-// Diagnostic log TolvaneSpeech.log. Owns log_handle and log_bytes_written. Main thread only: the
-// hook thread never logs. The mode that runs opens the log (modes.cpp, bridge_run.cpp) and closes
-// it at its end; every module writes its lines with log_line.
+// Diagnostic log TolvaneSpeech.log. Owns its handle and the count of bytes written. Main thread
+// only: the hook thread never logs. The mode that runs opens the log (modes.cpp, bridge_run.cpp)
+// and closes it at its end; every module writes its lines with log_line.
 #pragma once
 #include <stdint.h>
 #include "run/text.h"
@@ -21,4 +21,5 @@ void log_line(const char* format, ...) TEXT_FORMAT(1, 2);
 // Every format is checked at build time against what format_text can form (text.h).
 #define log_line(format, ...) (CHECKED_FORMAT(format), (log_line)(format, ##__VA_ARGS__))
 void close_log(void);
-int64_t log_bytes(void);  // bytes this process has written to the log
+// Tests only: bytes this process has written to the log.
+int64_t log_bytes(void);

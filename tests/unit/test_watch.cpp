@@ -234,6 +234,20 @@ TEST(reads_that_never_end_or_come_back_empty_cost_a_short_wait_a_slot_or_2_s) {
     keep_speech_watch(unit_fake_clock_now());
     CHECK_EQ(reads_asked, 9);
 
+    // Refused at every set-up: no read is under way, so none is cancelled or waited for, and none
+    // gives its memory up; every attempt reads again.
+    seams.read_directory_changes = refused_read;
+    stop_speech_watch();
+    reads_asked = 0;
+    const uint64_t refusals_began = GetTickCount64();
+    for (int i = 0; i < 6; i++) {
+        unit_fake_clock_advance(2000);
+        keep_speech_watch(unit_fake_clock_now());
+        CHECK(speech_watch_event() == NULL);
+    }
+    CHECK_EQ(reads_asked, 6);
+    CHECK(GetTickCount64() - refusals_began < 300);
+
     // Never ending: each end waits briefly and gives that read's memory up for good; with all four
     // given up the watch stays off.
     seams.read_directory_changes = never_ending;
