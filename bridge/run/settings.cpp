@@ -9,6 +9,7 @@ const wchar_t default_game_exe_name[] = L"Tolvane-Win64-Shipping.exe";
 wchar_t exe_dir[kModulePathCap];
 wchar_t game_dir[kModulePathCap];
 int backend;
+bool braille_enabled;
 bool hang_dump_enabled;
 int hang_seconds;
 wchar_t speech_file_path[kPathCap];
@@ -36,6 +37,7 @@ constexpr int kGameTimeoutDefault = 600;
 
 void set_defaults(void) {
     backend = kBackendAuto;
+    braille_enabled = true;
     hang_dump_enabled = true;
     hang_seconds = kHangSecondsDefault;
     log_path[0] = 0;
@@ -77,6 +79,7 @@ void load_settings(void) {
     wchar_t word[kBackendWordCap];
     GetPrivateProfileStringW(L"Speech", L"Backend", L"auto", word, kBackendWordCap, ini);
     backend = backend_of_word(word);
+    braille_enabled = GetPrivateProfileIntW(L"Speech", L"Braille", 1, ini) != 0;
     hang_dump_enabled = GetPrivateProfileIntW(L"Debug", L"HangDump", 1, ini) != 0;
     // The value comes back unsigned; a negative number must count as below the floor too.
     int seconds = (int)GetPrivateProfileIntW(L"Debug", L"HangSeconds", kHangSecondsDefault, ini);

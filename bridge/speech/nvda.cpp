@@ -17,6 +17,8 @@ struct client_state {
     nvda_status_fn test_if_running = NULL;
     nvda_status_fn cancel_speech = NULL;
     nvda_speak_fn speak_text = NULL;
+    nvda_speak_fn braille_message = NULL;  // optional: without it, no braille
+    bool braille_failure_logged = false;
 };
 client_state client;
 
@@ -42,6 +44,7 @@ void load_nvda_client(void) {
         client.test_if_running = bind_export<nvda_status_fn>(library, "nvdaController_testIfRunning");
         client.cancel_speech = bind_export<nvda_status_fn>(library, "nvdaController_cancelSpeech");
         client.speak_text = bind_export<nvda_speak_fn>(library, "nvdaController_speakText");
+        client.braille_message = bind_export<nvda_speak_fn>(library, "nvdaController_brailleMessage");
         if (!client.test_if_running || !client.cancel_speech || !client.speak_text) {
             log_line("NVDA: %ls lacks expected exports", name);
             FreeLibrary(library);
@@ -73,6 +76,14 @@ bool nvda_speak(const wchar_t* text, bool interrupt) {
 
 void nvda_cancel(void) {
     if (nvda_answers()) client.cancel_speech();
+}
+
+void nvda_braille(const wchar_t* text) {
+    if (!client.braille_message) return;
+    const DWORD status = client.braille_message(text);
+    if (status == 0 || client.braille_failure_logged) return;
+    client.braille_failure_logged = true;
+    log_line("braille: NVDA brailleMessage returned %lu", status);
 }
 
 void reset_nvda(void) { unload_nvda_client(); }

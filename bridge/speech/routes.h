@@ -11,7 +11,15 @@
 // ---- NVDA controller client (nvda.cpp); load_nvda_client and nvda_answers are in speech.h.
 bool nvda_speak(const wchar_t* text, bool interrupt);
 void nvda_cancel(void);
+void nvda_braille(const wchar_t* text);
 void reset_nvda(void);
+// ---- JAWS API (jaws.cpp); the object is created on the first text that reaches it.
+bool jaws_answers(void);
+bool jaws_speak(const wchar_t* text, bool interrupt);
+void jaws_cancel(void);
+void jaws_braille(const wchar_t* text);
+void jaws_finish(DWORD timeout_ms);
+void reset_jaws(void);
 // ---- SAPI voice (sapi.cpp); the voice is created on the first text that reaches it.
 bool sapi_speak(const wchar_t* text, bool interrupt);
 void sapi_cancel(void);
@@ -31,14 +39,17 @@ struct speech_route_row {
     void (*cancel)(void);      // silences it when it speaks now; NULL: nothing to silence
     bool cancel_when_left;     // moving to another route silences this one
     void (*finish)(DWORD timeout_ms);        // end of a mode: let it finish, release it; NULL: nothing
-    void (*second_output)(const wchar_t* text);  // what takes a text besides speech; NULL: nothing
+    void (*braille)(const wchar_t* text);    // shows a text it took on the braille display while the
+                                             // Braille setting is on; NULL: no braille
     void (*reset)(void);       // tests only: back to the start state
 };
 
 inline constexpr speech_route_row kSpeechRoutes[] = {
-    {kRouteNvda, "NVDA", 0, load_nvda_client, nvda_answers, nvda_speak, nvda_cancel, false, NULL, NULL, reset_nvda},
+    {kRouteNvda, "NVDA", 0, load_nvda_client, nvda_answers, nvda_speak, nvda_cancel, false, NULL, nvda_braille,
+     reset_nvda},
     {kRouteSapi, "SAPI", 10, NULL, always_answers, sapi_speak, sapi_cancel, true, sapi_finish, NULL, reset_sapi},
     {kRouteLog, "log-only", 0, NULL, always_answers, log_speak, NULL, false, NULL, NULL, NULL},
+    {kRouteJaws, "JAWS", 0, NULL, jaws_answers, jaws_speak, jaws_cancel, false, jaws_finish, jaws_braille, reset_jaws},
 };
 
 // The longest order of routes a backend tries; the slots a shorter one leaves are 0, no route.
@@ -50,8 +61,9 @@ struct speech_backend_row {
 };
 
 inline constexpr speech_backend_row kSpeechBackends[] = {
-    {kBackendAuto, "auto", {kRouteNvda, kRouteSapi}},
+    {kBackendAuto, "auto", {kRouteNvda, kRouteJaws, kRouteSapi}},
     {kBackendNvda, "nvda", {kRouteNvda}},
     {kBackendSapi, "sapi", {kRouteSapi}},
     {kBackendLog, "log", {kRouteLog}},
+    {kBackendJaws, "jaws", {kRouteJaws}},
 };

@@ -103,7 +103,7 @@ void speak(const wchar_t* text, bool interrupt) {
         const speech_route_row* row = route_row(route);
         if (!row || !row->answers() || !row->speak(text, interrupt)) continue;
         change_route(*row);
-        if (row->second_output) row->second_output(text);
+        if (braille_enabled && row->braille) row->braille(text);
         return;
     }
 }

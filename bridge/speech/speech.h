@@ -1,13 +1,13 @@
 // Speech output router: speaks a text through the first route of the configured backend that
-// takes it (the NVDA controller client, a SAPI voice, or only the log), and remembers which route
-// last worked. The routes and the backends are tables (routes.h). Owns speech_route and
+// takes it (the NVDA controller client, the JAWS API, a SAPI voice, or only the log), shows it on
+// the braille display when a screen reader took it, and remembers which route last worked. The routes and the backends are tables (routes.h). Owns speech_route and
 // lines_spoken; each route owns its own library or object. Main thread only (a single-threaded
 // COM apartment). Called by the modes, the run, the line protocol and the hang watchdog.
 #pragma once
 #include <windows.h>
 #include <stdint.h>
 
-enum { kRouteNone = -1, kRouteNvda = 1, kRouteSapi = 2, kRouteLog = 3 };
+enum { kRouteNone = -1, kRouteNvda = 1, kRouteSapi = 2, kRouteLog = 3, kRouteJaws = 4 };
 // What --say returns when no route has worked.
 constexpr int kSayNotSpoken = 11;
 
@@ -19,7 +19,7 @@ extern const uint32_t& lines_spoken;
 
 // The backend a word names, without regard to case; any other word means auto (settings).
 int backend_of_word(const wchar_t* word);
-// "0 auto,1 nvda,2 sapi,3 log": the backends for the start line and the --say header.
+// "0 auto,1 nvda,2 sapi,3 log,4 jaws": the backends for the start line and the --say header.
 const char* backend_legend(void);
 // --say's exit code when route spoke last; kSayNotSpoken for none.
 int say_exit_code(int route);
@@ -35,7 +35,8 @@ void unload_nvda_client(void);
 // Says text (UTF-16, NUL-terminated); interrupt cuts off current speech, else it queues.
 // Returns at once and keeps no pointer to text.
 void speak(const wchar_t* text, bool interrupt);
-// Silences every route that speaks now (NVDA when it answers, the voice); the route stays.
+// Silences every route that speaks now (NVDA when it answers, JAWS when it runs, the voice); the
+// route stays.
 void stop_speech(void);
 // Lets a SAPI voice finish for up to timeout_ms, then releases what the routes created.
 void finish_speech(DWORD timeout_ms);

@@ -77,6 +77,34 @@ def test_say_through_each_route(scene):
     assert scene.run("--say", "refused", "--backend", "sapi") == 11
 
 
+def test_jaws_speaks_when_nvda_does_not_and_braille_follows_both_screen_readers(scene):
+    """--say through JAWS under auto, its braille with the quotes turned, the object released
+    before the end; NV Access's client shows the text on the display too, a refusal is logged and
+    speech goes on; Braille=0 leaves the display alone."""
+    scene.install_nvda()
+    scene.nvda_control(running=0)
+    jaws = scene.start_jaws_window()
+    assert scene.run("--say", 'He said "go"') == 0
+    said = scene.log_messages()
+    assert said[0].startswith("TolvaneSpeech --say") and "backend 0 (0 auto,1 nvda,2 sapi,3 log,4 jaws)" in said[0]
+    assert said[-1] == "speech output now: JAWS"
+    assert [c[1:] for c in scene.jaws_calls()] == [
+        ["create", "0x00000000"], ["SayString", "1", "1", 'He said "go"'],
+        ["RunFunction", "1", "BrailleString(\"He said 'go'\")"], ["release"]]
+    jaws.exit()
+    jaws.wait(10)
+
+    scene.nvda_control(braille_status=5)
+    assert scene.run("--say", "on the display") == 0
+    shown = lambda: [c[1:] for c in scene.nvda_calls() if c[1] in ("speakText", "brailleMessage")]
+    assert shown() == [["speakText", "0", "on the display"], ["brailleMessage", "5", "on the display"]]
+    assert scene.log_messages()[-1] == "braille: NVDA brailleMessage returned 5"
+    scene.write_ini("[Speech]\r\nBraille=0\r\n")
+    assert scene.run("--say", "spoken only") == 0
+    assert shown()[-1] == ["speakText", "0", "spoken only"] and len(shown()) == 3
+    assert len(scene.jaws_calls()) == 4
+
+
 def test_say_texts_arrive_exactly(scene):
     # NV Access's older client, under the name it had then.
     scene.install_nvda("2023.3")
@@ -103,7 +131,7 @@ def test_ini_backend_and_odd_arguments(scene):
     scene.install_nvda()
     scene.write_ini("[Speech]\r\nBackend=LOG\r\n")
     assert scene.run("--say", "logged") == 0
-    assert "backend 3 (0 auto,1 nvda,2 sapi,3 log)" in scene.log_messages()[0]
+    assert "backend 3 (0 auto,1 nvda,2 sapi,3 log,4 jaws)" in scene.log_messages()[0]
     # Any other --backend word means auto, whatever the ini file chose.
     assert scene.run("--say", "spoken", "--backend", "speakers") == 0
     assert scene.spoken_nvda()[-1] == ("speak", "spoken")

@@ -116,13 +116,16 @@ TEST(backend_option_ignores_case_the_last_one_counts_and_an_unknown_word_means_a
     CHECK_EQ(backend, (int)kBackendSapi);
     parse({L"--backend", L"NvDa"});
     CHECK_EQ(backend, (int)kBackendNvda);
+    parse({L"--backend", L"JAWS"});
+    CHECK_EQ(backend, (int)kBackendJaws);
     parse({L"--backend", L"log", L"--backend", L"speakers"});
     CHECK_EQ(backend, (int)kBackendAuto);
 }
 
 TEST(ini_keys_with_their_defaults_the_8_s_floor_and_the_command_line_on_top) {
-    load_with_ini("[Speech]\r\nBackend=SAPI\r\n[Debug]\r\nHangDump=0\r\nHangSeconds=3\r\n");
+    load_with_ini("[Speech]\r\nBackend=SAPI\r\nBraille=0\r\n[Debug]\r\nHangDump=0\r\nHangSeconds=3\r\n");
     CHECK_EQ(backend, (int)kBackendSapi);
+    CHECK(!braille_enabled);
     CHECK(!hang_dump_enabled);
     CHECK_EQ(hang_seconds, 8);
 
@@ -131,14 +134,16 @@ TEST(ini_keys_with_their_defaults_the_8_s_floor_and_the_command_line_on_top) {
     CHECK_EQ(hang_seconds, 9);
     CHECK(!hang_dump_enabled);
 
-    load_with_ini("[Debug]\r\nHangSeconds=-5\r\nHangDump=7\r\n[Speech]\r\nBackend=loudly\r\n");
+    load_with_ini("[Debug]\r\nHangSeconds=-5\r\nHangDump=7\r\n[Speech]\r\nBackend=loudly\r\nBraille=abc\r\n");
+    CHECK(!braille_enabled);  // read as HangDump is: not a number reads as 0
     CHECK_EQ(hang_seconds, 8);
     CHECK(hang_dump_enabled);
     CHECK_EQ(backend, (int)kBackendAuto);
 
-    load_with_ini("");
+    load_with_ini("[Speech]\r\nBackend=jaws\r\n");
     CHECK_EQ(hang_seconds, 20);
-    CHECK(hang_dump_enabled);
+    CHECK(hang_dump_enabled && braille_enabled);
+    CHECK_EQ(backend, (int)kBackendJaws);
 
     // The command line wins over the ini file.
     load_with_ini("[Speech]\r\nBackend=sapi\r\n[Debug]\r\nHangDump=1\r\n");

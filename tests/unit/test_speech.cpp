@@ -1,5 +1,6 @@
-// The router against the project's stand-in NVDA client (copied beside a fake exe_dir) and the
-// stand-in SAPI voice (registered in the test prefix, recording into VOICE_STUB_DIR).
+// The router against the project's stand-in NVDA client (copied beside a fake exe_dir), the
+// stand-in SAPI voice and the stand-in JAWS API (registered in the test prefix, recording into
+// VOICE_STUB_DIR and JAWS_STUB_DIR), and JAWS's window, which a case opens and closes itself.
 #include "unit.h"
 #include <objbase.h>
 #include <wchar.h>
@@ -31,6 +32,7 @@ void setup(int which_backend, const char* client = "nvdaControllerClient.dll",
     format_wide(exe_dir, kModulePathCap, L"%ls", dir.c_str());
     format_wide(log_path, kPathCap, L"%ls\\TolvaneSpeech.log", dir.c_str());
     SetEnvironmentVariableW(L"VOICE_STUB_DIR", dir.c_str());
+    SetEnvironmentVariableW(L"JAWS_STUB_DIR", dir.c_str());
     backend = which_backend;
     if (client) {
         std::wstring from = doubles_dir() + L"\\" + unit_widen(client);
@@ -41,6 +43,25 @@ void setup(int which_backend, const char* client = "nvdaControllerClient.dll",
 
 void control_nvda(const std::string& text) { unit_write_file(dir + L"\\nvda_control.txt", text); }
 void control_voice(const std::string& text) { unit_write_file(dir + L"\\voice_control.txt", text); }
+void control_jaws(const std::string& text) { unit_write_file(dir + L"\\jaws_control.txt", text); }
+
+// JAWS runs while a window of its class exists: this process's own, hidden, stands in for it.
+HWND jaws_window = NULL;
+void jaws_running(bool running) {
+    static const ATOM registered = [] {
+        WNDCLASSW wc = {};
+        wc.lpfnWndProc = DefWindowProcW;
+        wc.hInstance = GetModuleHandleW(NULL);
+        wc.lpszClassName = L"JFWUI2";
+        return RegisterClassW(&wc);
+    }();
+    (void)registered;
+    if (running && !jaws_window)
+        jaws_window = CreateWindowExW(0, L"JFWUI2", L"JAWS", WS_OVERLAPPED, 0, 0, 10, 10, NULL, NULL,
+                                      GetModuleHandleW(NULL), NULL);
+    if (!running && jaws_window) DestroyWindow(jaws_window);
+    if (!running) jaws_window = NULL;
+}
 
 // Record lines without their time, filtered: "cancelSpeech", "speakText\t0\tHello", ...
 std::vector<std::string> events(const wchar_t* file, const char* skip = "testIfRunning attach detach") {
@@ -63,6 +84,7 @@ std::vector<std::string> nvda(const char* skip = "testIfRunning attach detach") 
     return events(L"nvda_calls.txt", skip);
 }
 std::vector<std::string> voice(void) { return events(L"voice_calls.txt", ""); }
+std::vector<std::string> jaws(void) { return events(L"jaws_calls.txt", ""); }
 
 std::string log_text(void) { return unit_read_file(dir + L"\\TolvaneSpeech.log"); }
 std::vector<std::string> list(std::initializer_list<const char*> items) {
@@ -275,4 +297,79 @@ TEST(unload_frees_the_client) {
     unload_nvda_client();
     CHECK(!nvda_client_loaded());
     CHECK_EQ(nvda("").back(), std::string("detach\tfree"));
+}
+
+TEST(jaws_speaks_under_auto_when_nvda_does_not_and_follows_its_window) {
+    setup(kBackendAuto);
+    load_nvda_client();
+    jaws_running(true);
+    speak(L"both answer", true);  // NVDA wins, and JAWS is not even asked
+    CHECK(jaws().empty());
+    control_nvda("running=0\n");
+    speak(L"cut in", true);
+    speak(L"queued", false);
+    CHECK_EQ(speech_route, (int)kRouteJaws);
+    jaws_running(false);  // JAWS quits: the voice takes over
+    speak(L"by voice", false);
+    CHECK_EQ(speech_route, (int)kRouteSapi);
+    jaws_running(true);  // and JAWS comes back, silencing the voice
+    speak(L"back", true);
+    stop_speech();
+    finish_speech(3000);
+    jaws_running(false);
+    CHECK_EQ(joined(jaws()),
+             joined(list({"create\t0x00000000", "SayString\t1\t1\tcut in", "RunFunction\t1\tBrailleString(\"cut in\")",
+                          "SayString\t0\t1\tqueued", "RunFunction\t1\tBrailleString(\"queued\")",
+                          "SayString\t1\t1\tback", "RunFunction\t1\tBrailleString(\"back\")", "StopSpeech", "release"})));
+    CHECK_EQ(joined(voice()), joined(list({"create\t0x00000000", "Speak\t17\t0x00000000\tby voice",
+                                           "Speak\t2\t0x00000000\t(null)", "Speak\t2\t0x00000000\t(null)", "release"})));
+    const std::string log = log_text();
+    const size_t to_jaws = log.find("speech output now: JAWS"), to_sapi = log.find("speech output now: SAPI");
+    CHECK(to_jaws != std::string::npos && to_jaws < to_sapi && log.find("speech output now: JAWS", to_sapi) != std::string::npos);
+}
+
+TEST(jaws_backend_drops_what_jaws_cannot_take_and_a_failed_creation_is_logged_once) {
+    setup(kBackendJaws, NULL);
+    speak(L"nobody runs", true);  // no window: dropped, and the object is not made
+    jaws_running(true);
+    control_jaws("say_result=0\n");
+    speak(L"refused", true);
+    CHECK_EQ(speech_route, (int)kRouteNone);
+    CHECK_EQ(joined(jaws()), joined(list({"create\t0x00000000", "SayString\t1\t0\trefused"})));
+
+    setup(kBackendJaws, NULL);
+    control_jaws("create_hr=0x80040154\n");
+    speak(L"a", true);
+    control_jaws("");
+    speak(L"b", true);  // off for the run
+    stop_speech();
+    jaws_running(false);
+    CHECK_EQ(joined(jaws()), joined(list({"create\t0x80040154"})));
+    CHECK_EQ(unit_count(log_text(), "JAWS: API not available (hr=0x80040154)"), 1);
+    CHECK(voice().empty());
+}
+
+TEST(braille_gets_what_a_screen_reader_took_with_quotes_as_apostrophes_unless_turned_off) {
+    setup(kBackendJaws, NULL);
+    jaws_running(true);
+    speak(L"He said \"go\"", true);
+    control_jaws("run_result=0\n");
+    speak(L"x", true);
+    speak(L"y", true);  // the failure is logged once; speech goes on
+    braille_enabled = false;
+    control_jaws("");
+    speak(L"no braille", true);
+    jaws_running(false);
+    CHECK_EQ(joined(jaws()), joined(list({"create\t0x00000000", "SayString\t1\t1\tHe said \"go\"",
+                                          "RunFunction\t1\tBrailleString(\"He said 'go'\")", "SayString\t1\t1\tx",
+                                          "RunFunction\t0\tBrailleString(\"x\")", "SayString\t1\t1\ty",
+                                          "RunFunction\t0\tBrailleString(\"y\")", "SayString\t1\t1\tno braille"})));
+    CHECK_EQ(unit_count(log_text(), "braille: JAWS RunFunction failed"), 1);
+
+    // A client without brailleMessage speaks all the same, and braille stays off without a word.
+    setup(kBackendNvda);
+    load_nvda_client();
+    speak(L"spoken", true);
+    CHECK_EQ(joined(nvda()), joined(list({"cancelSpeech", "speakText\t0\tspoken"})));
+    CHECK(log_text().find("braille") == std::string::npos);
 }
