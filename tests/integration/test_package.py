@@ -79,7 +79,7 @@ def test_zip_holds_the_release(scene):
 
     lines = ini.split("\r\n")
     keys = [(i, line) for i, line in enumerate(lines) if "=" in line and not line.startswith(";")]
-    assert [line for i, line in keys] == ["Backend=auto", "HangDump=1", "HangSeconds=20"]
+    assert [line for i, line in keys] == ["Backend=auto", "Braille=1", "HangDump=1", "HangSeconds=20"]
     assert "name the copy TolvaneSpeech.ini" in ini and "copy TolvaneSpeech-defaults.ini TolvaneSpeech.ini" in readme
     assert all(lines[i - 1].startswith("; ") for i, line in keys)
 
