@@ -75,8 +75,9 @@ def test_nvda_asleep_away_and_restarted_while_the_game_runs(scene):
 
     assert [c[1:3] for c in scene.nvda_calls()] == [
         ["listen", "NvdaCtlr.1.Default"], ["testIfRunning", "0"], ["cancelSpeech", "0"], ["speakText", "0"],
-        ["testIfRunning", "0"], ["cancelSpeech", "0"], ["speakText", "4294967295"], ["testIfRunning", "1722"],
-        ["end"], ["listen", "NvdaCtlr.1.Default"], ["testIfRunning", "0"], ["cancelSpeech", "0"], ["speakText", "0"]]
+        ["brailleMessage", "0"], ["testIfRunning", "0"], ["cancelSpeech", "0"], ["speakText", "4294967295"],
+        ["testIfRunning", "1722"], ["end"], ["listen", "NvdaCtlr.1.Default"], ["testIfRunning", "0"],
+        ["cancelSpeech", "0"], ["speakText", "0"], ["brailleMessage", "0"]]
     assert scene.spoken_texts() == ["awake", "asleep", "back"]
     # The voice spoke the two lines NVDA did not, and was silenced when NVDA came back.
     assert [c[2::2] for c in scene.voice_calls() if c[1] == "Speak"] == [["19", "asleep"], ["17", "away"],
