@@ -51,12 +51,17 @@ def one_shot_modes(bed):
           % scene.run("--say", "queued behind it", "--queue"))
     scene.nvda_control(running=0)
     print("   --say 'NVDA is away' (auto falls back to SAPI): exit %d" % scene.run("--say", "NVDA is away"))
+    jaws = scene.start_jaws_window()
+    print("   --say 'JAWS runs' (auto: NVDA away, JAWS next): exit %d" % scene.run("--say", "JAWS runs"))
+    jaws.exit()
+    jaws.wait(10)
     print("   --say 'only NVDA' --backend nvda:               exit %d"
           % scene.run("--say", "only NVDA", "--backend", "nvda"))
     print("   --say 'just logged' --backend log:              exit %d"
           % scene.run("--say", "just logged", "--backend", "log"))
     show("the stand-in NVDA received, through NV Access's client", spoken(scene))
     show("the stand-in SAPI voice received", voiced(scene))
+    show("the stand-in JAWS received", ["JAWS  %s" % " ".join(rec[1:]) for rec in scene.jaws_calls()])
     show("TolvaneSpeech.log", scene.log().splitlines())
     scene.cleanup()
 
