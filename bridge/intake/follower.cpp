@@ -59,8 +59,9 @@ void remember_identity(const BY_HANDLE_FILE_INFORMATION& info) {
 // fingerprint still can.
 bool is_other_file(const BY_HANDLE_FILE_INFORMATION& info) {
     if (info.nFileIndexHigh == 0 && info.nFileIndexLow == 0) return false;
-    return info.dwVolumeSerialNumber != follower.identity.volume || info.nFileIndexHigh != follower.identity.index_high ||
-           info.nFileIndexLow != follower.identity.index_low;
+    const file_id& known = follower.identity;
+    return info.dwVolumeSerialNumber != known.volume || info.nFileIndexHigh != known.index_high ||
+           info.nFileIndexLow != known.index_low;
 }
 
 DWORD head_size(int64_t size) { return size < kFingerprintMax ? (DWORD)size : (DWORD)kFingerprintMax; }

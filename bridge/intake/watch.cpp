@@ -33,7 +33,8 @@ namespace {
 // Sets the watch up again, or checks its folder, at most this often.
 constexpr uint64_t kWatchRetryMs = 2000;
 // Size, last write and name changes: what an append, a rewrite, a delete or a rename does.
-constexpr DWORD kWatchedChanges = FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_SIZE | FILE_NOTIFY_CHANGE_LAST_WRITE;
+constexpr DWORD kWatchedChanges =
+    FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_SIZE | FILE_NOTIFY_CHANGE_LAST_WRITE;
 // Reports of one wake; a burst that does not fit comes back as a lost report, and the poll
 // reads the file anyway.
 constexpr int kReportBytes = 2048;
@@ -151,8 +152,9 @@ void start_watch(void) {
     report_slot* next = free_slot();
     if (!next || !speech_watch_target(speech_file_path, watch.folder_path, watch.file_name)) return;
     note_short_name();
-    watch.folder = CreateFileW(watch.folder_path, FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                               NULL, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, NULL);
+    watch.folder = CreateFileW(watch.folder_path, FILE_LIST_DIRECTORY,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL, OPEN_EXISTING,
+                               FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, NULL);
     if (watch.folder == INVALID_HANDLE_VALUE) return;
     watch.slot = next;
     if (!watch.slot->ready) watch.slot->ready = CreateEventW(NULL, TRUE, FALSE, NULL);

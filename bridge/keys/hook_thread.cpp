@@ -40,7 +40,8 @@ namespace {
 enum : LONG { kHandoverWaiting = 0, kHandoverReady = 1, kHandoverAbandoned = 2 };
 constexpr int kKeyCodes = 256;
 
-// ---- Hook state. The shared words go to the main thread as the header says.
+// ---- Hook state. The shared words go to the main thread as the header says, under the names
+// below; this module uses its fields directly, the hook procedure above all.
 struct hook_state {
     std::atomic<DWORD> thread_id{0};
     std::atomic<LONG> installed{0};
@@ -158,17 +159,17 @@ void arm_hook(void) {
         // Settings-menu mode gives up the hook on this failure; an old one would only linger.
         if (old) UnhookWindowsHookEx(old);
         hook.handle = NULL;
-        hook_installed.store(0, std::memory_order_release);
-        hook_install_error.store(error, std::memory_order_release);
-        hook_install_failed.store(1, std::memory_order_release);
+        hook.installed.store(0, std::memory_order_release);
+        hook.install_error.store(error, std::memory_order_release);
+        hook.install_failed.store(1, std::memory_order_release);
         return;
     }
     hook.handle = fresh;
     // An old handle that no longer unhooks is one that Windows had removed.
     const bool old_was_installed = old && UnhookWindowsHookEx(old);
     if (!old_was_installed) seed_hook_tables();
-    hook_installed.store(1, std::memory_order_release);
-    hook_install_failed.store(0, std::memory_order_release);
+    hook.installed.store(1, std::memory_order_release);
+    hook.install_failed.store(0, std::memory_order_release);
 }
 
 void disarm_hook(void) {
@@ -176,7 +177,7 @@ void disarm_hook(void) {
         UnhookWindowsHookEx(hook.handle);
         hook.handle = NULL;
     }
-    hook_installed.store(0, std::memory_order_release);
+    hook.installed.store(0, std::memory_order_release);
 }
 }  // namespace
 
@@ -221,7 +222,7 @@ DWORD WINAPI hook_thread_main(LPVOID ready_event) {
 }  // namespace
 
 void start_hook_thread(DWORD wait_ms) {
-    hook_thread_id.store(0, std::memory_order_release);
+    hook.thread_id.store(0, std::memory_order_release);
     hook.handover.store(kHandoverWaiting, std::memory_order_release);
     // The error logged is that of the call that failed, or ERROR_TIMEOUT for a wait that ran out.
     DWORD error = 0;
@@ -255,21 +256,21 @@ void start_hook_thread(DWORD wait_ms) {
         log_line("hook thread: could not start (%lu); the settings menu will not swallow keys", error);
     } else {
         // Ready also when it won the handover just after the wait ran out: its queue exists.
-        hook_thread_id.store(id, std::memory_order_release);
+        hook.thread_id.store(id, std::memory_order_release);
         log_line("hook thread ready (WH_KEYBOARD_LL is installed only while the settings menu is open)");
     }
     if (ready) CloseHandle(ready);
 }
 
 void stop_hook_thread(DWORD wait_ms) {
-    const DWORD id = hook_thread_id.load(std::memory_order_acquire);
+    const DWORD id = hook.thread_id.load(std::memory_order_acquire);
     if (id) {
         PostThreadMessageW(id, MSG_HOOK_QUIT, 0, 0);
         if (hook.thread) WaitForSingleObject(hook.thread, wait_ms);
     }
     if (hook.thread) CloseHandle(hook.thread);
     hook.thread = NULL;
-    hook_thread_id.store(0, std::memory_order_release);
+    hook.thread_id.store(0, std::memory_order_release);
 }
 
 LRESULT CALLBACK keyboard_hook_proc(int code, WPARAM wparam, LPARAM lparam) {
@@ -302,11 +303,11 @@ LRESULT CALLBACK keyboard_hook_proc(int code, WPARAM wparam, LPARAM lparam) {
     const bool injected = (event->flags & LLKHF_INJECTED) != 0;
     // Injected ones too: they show in GetAsyncKeyState like any other.
     if (down && menu_key_code_of(event->vkCode))
-        hook_menu_downs.store(hook_menu_downs.load(std::memory_order_relaxed) + 1, std::memory_order_release);
+        hook.menu_downs.store(hook.menu_downs.load(std::memory_order_relaxed) + 1, std::memory_order_release);
     // The loop's pass tick matters only for a key-down: a fresh press, or a repeat to queue.
     const int32_t quiet = active && down ? main_loop_quiet_ms() : 0;
     const key_verdict verdict = judge_key_event(event->vkCode, down, injected, active, quiet);
-    if (verdict.let_through) presses_let_through.fetch_add(1, std::memory_order_release);
+    if (verdict.let_through) hook.presses_let_through.fetch_add(1, std::memory_order_release);
     if (!verdict.swallow) return CallNextHookEx(NULL, code, wparam, lparam);
     // A full ring loses the event, but the key stays swallowed: it reaches neither side.
     if (verdict.queue_code) push_menu_key(verdict.queue_code);
@@ -320,23 +321,23 @@ bool any_modifier_down(void) {
 }
 
 bool push_menu_key(uint8_t code) {
-    const int32_t head = menu_key_ring.head.load(std::memory_order_relaxed);
+    const int32_t head = hook.ring.head.load(std::memory_order_relaxed);
     const int32_t next = (head + 1) % kRingSlots;
     // Acquire: the consumer has finished reading the slot it gave back.
-    if (next == menu_key_ring.tail.load(std::memory_order_acquire)) return false;
-    menu_key_ring.slots[head].code = code;
-    menu_key_ring.slots[head].tick = tick_now32();
+    if (next == hook.ring.tail.load(std::memory_order_acquire)) return false;
+    hook.ring.slots[head].code = code;
+    hook.ring.slots[head].tick = tick_now32();
     // Release: the slot is complete before the consumer can see the new head.
-    menu_key_ring.head.store(next, std::memory_order_release);
+    hook.ring.head.store(next, std::memory_order_release);
     return true;
 }
 
 bool pop_menu_key(menu_key_event* out) {
-    const int32_t tail = menu_key_ring.tail.load(std::memory_order_relaxed);
-    if (tail == menu_key_ring.head.load(std::memory_order_acquire)) return false;
-    *out = menu_key_ring.slots[tail];
+    const int32_t tail = hook.ring.tail.load(std::memory_order_relaxed);
+    if (tail == hook.ring.head.load(std::memory_order_acquire)) return false;
+    *out = hook.ring.slots[tail];
     // Release: the slot is read completely before the producer may fill it again.
-    menu_key_ring.tail.store((tail + 1) % kRingSlots, std::memory_order_release);
+    hook.ring.tail.store((tail + 1) % kRingSlots, std::memory_order_release);
     return true;
 }
 

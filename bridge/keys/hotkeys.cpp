@@ -54,7 +54,7 @@ void forward_press(int index, uint64_t now) {
     log_line("key %s pressed (#%d) -> cmd.txt", name, poller.forwarded);
     // The mode changes before the mod reads the key, so the mod never sees F2 ahead of the
     // state it caused.
-    const bool open = menu_open.load(std::memory_order_acquire) != 0;
+    const bool open = menu_is_open();
     if (hotkey_table[index].vk == VK_F4 && open) close_menu_mode("F4");
     // A refused opening is told after the key, so the mod closes the menu that F2 opened.
     if (hotkey_table[index].vk == VK_F2 && !open && !menu_mode_available()) {

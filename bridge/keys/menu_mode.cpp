@@ -113,9 +113,6 @@ long read_state_number(const char* text) {
     return negative ? -value : value;
 }
 
-// The main thread is menu_open's only writer, so its own reads need no order.
-bool menu_is_open(void) { return menu_open.load(std::memory_order_relaxed) != 0; }
-
 void post_to_hook_thread(UINT message) {
     DWORD thread = hook_thread_id.load(std::memory_order_acquire);
     // Not checked: a lost arming ends in the 700 ms give-up, a lost removal leaves a hook that
@@ -138,6 +135,9 @@ std::atomic<LONG>& menu_open = mode.menu_open;
 std::atomic<LONG>& hook_generation = mode.hook_generation;
 std::atomic<uint32_t>& loop_pass_tick = mode.loop_pass_tick;
 const uint64_t& last_key_activity = mode.last_key_activity;
+
+// The main thread is menu_open's only writer, so its own reads need no order.
+bool menu_is_open(void) { return menu_open.load(std::memory_order_relaxed) != 0; }
 
 bool menu_mode_available(void) { return !mode.hook_unavailable && hook_thread_id.load(std::memory_order_acquire) != 0; }
 
@@ -291,7 +291,9 @@ void watch_for_removed_hook(uint64_t now) {
 
 void remove_idle_hook(uint64_t now) {
     if (menu_is_open()) return;
-    if (!hook_installed.load(std::memory_order_acquire) || hook_thread_id.load(std::memory_order_acquire) == 0 || mode.menu_closed_at == 0) return;
+    if (!hook_installed.load(std::memory_order_acquire) || hook_thread_id.load(std::memory_order_acquire) == 0 ||
+        mode.menu_closed_at == 0)
+        return;
     if (ticks_since(now, mode.menu_closed_at) <= kHookLingerMs) return;
     post_to_hook_thread(MSG_HOOK_DISARM);
     log_line("keyboard hook removed");
@@ -301,8 +303,9 @@ void remove_idle_hook(uint64_t now) {
 void poll_menu_state(uint64_t now) {
     if (ticks_since(now, mode.menu_state_polled_at) < kStatePollMs) return;
     mode.menu_state_polled_at = now;
-    HANDLE file = CreateFileW(mode.menu_state_path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+    HANDLE file = CreateFileW(mode.menu_state_path, GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, NULL);
     // Not logged: a missing or locked file is the mod's business, and the 5 s failsafe covers a
     // mod that stays silent; a line per 100 ms would bury the log.
     if (file == INVALID_HANDLE_VALUE) return;
@@ -326,7 +329,8 @@ void poll_menu_state(uint64_t now) {
     if (!space) return;
     const long number = read_state_number(space + 1);
     if (number == 1) {
-        if (!menu_is_open() && (mode.menu_closed_at == 0 || ticks_since(now, mode.menu_closed_at) > kReopenQuietMs))
+        const bool closed_long_ago = mode.menu_closed_at == 0 || ticks_since(now, mode.menu_closed_at) > kReopenQuietMs;
+        if (!menu_is_open() && closed_long_ago)
             open_menu_mode("opened by the Lua mod");
     } else if (number == 0) {
         close_menu_mode("Lua closed the menu");
@@ -343,9 +347,11 @@ void check_menu_failsafes(uint64_t now) {
     } else if (ticks_since(now, mode.not_in_front_since) > kWindowAwayMs) {
         menu_failsafe("game window not in front for more than 2 s");
     }
-    if (menu_is_open() && ticks_since(now, mode.last_key_activity) > kNoActivityMs) menu_failsafe("no key activity for 120 s");
+    if (menu_is_open() && ticks_since(now, mode.last_key_activity) > kNoActivityMs)
+        menu_failsafe("no key activity for 120 s");
     if (menu_is_open()) {
-        const uint64_t heard = mode.menu_opened_at > mode.menu_state_changed_at ? mode.menu_opened_at : mode.menu_state_changed_at;
+        const uint64_t heard =
+            mode.menu_opened_at > mode.menu_state_changed_at ? mode.menu_opened_at : mode.menu_state_changed_at;
         if (ticks_since(now, heard) > kModSilentMs)
             menu_failsafe("the Lua mod does not answer (no menu_state.txt update for 5 s)");
     }

@@ -32,6 +32,8 @@ void prepare_menu_state(void);
 // while, for the rest of presses it swallowed.
 void open_menu_mode(const char* reason);
 void close_menu_mode(const char* reason);
+// menu_open as the main thread reads it.
+bool menu_is_open(void);
 // False while an opening would be refused.
 bool menu_mode_available(void);
 // A hotkey was forwarded at now: while the mode is open, that is key activity.

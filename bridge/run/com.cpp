@@ -3,22 +3,19 @@
 #include <objbase.h>
 
 namespace {
-// ---- COM state: main thread only.
-struct com_state {
-    bool started = false;
-};
-com_state com;
+// ---- COM state: main thread only, one flag that needs no reset.
+bool com_started = false;
 }  // namespace
 
 void start_com(void) {
     // The result is of no consequence to any mode: without COM, SAPI is simply unavailable, and
     // CoUninitialize balances a failed call as well.
     CoInitializeEx(NULL, COINIT_APARTMENTTHREADED);
-    com.started = true;
+    com_started = true;
 }
 
 void end_com(void) {
-    if (!com.started) return;
-    com.started = false;
+    if (!com_started) return;
+    com_started = false;
     CoUninitialize();
 }

@@ -6,11 +6,8 @@ namespace {
 // A second bridge waits this long for the first to end (a game restart) before it gives up.
 constexpr DWORD kLockWaitMs = 4000;
 
-// ---- Lock state: main thread only.
-struct lock_state {
-    HANDLE mutex = NULL;  // held while set
-};
-lock_state lock;
+// ---- Lock state: main thread only; held while set.
+HANDLE held_mutex = NULL;
 }  // namespace
 
 int acquire_instance_lock(void) {
@@ -21,13 +18,13 @@ int acquire_instance_lock(void) {
     // not acquired leaves its handle to the end of the process.
     const DWORD result = WaitForSingleObject(held, wait);
     if (result != WAIT_OBJECT_0 && result != WAIT_ABANDONED) return 1;
-    lock.mutex = held;
+    held_mutex = held;
     return 0;
 }
 
 void release_instance_lock(void) {
-    if (!lock.mutex) return;
-    ReleaseMutex(lock.mutex);
-    CloseHandle(lock.mutex);
-    lock.mutex = NULL;
+    if (!held_mutex) return;
+    ReleaseMutex(held_mutex);
+    CloseHandle(held_mutex);
+    held_mutex = NULL;
 }

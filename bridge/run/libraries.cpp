@@ -11,16 +11,13 @@ namespace {
 constexpr DWORD kSearchDllLoadDir = 0x00000100;  // LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR
 constexpr DWORD kSearchSystem32 = 0x00000800;    // LOAD_LIBRARY_SEARCH_SYSTEM32
 
-// ---- Library state: set once, before any other thread exists.
-struct library_state {
-    bool search_flags_work = false;
-};
-library_state libraries;
+// ---- Library state: set once, before any other thread exists, and never reset.
+bool search_flags_work = false;
 }  // namespace
 
 void restrict_library_search(void) {
     HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
-    libraries.search_flags_work = kernel && GetProcAddress(kernel, "AddDllDirectory") != NULL;
+    search_flags_work = kernel && GetProcAddress(kernel, "AddDllDirectory") != NULL;
     // The system folder (searched anyway) as that directory. An empty text would mean none to
     // Windows, but Wine then leaves the current folder in.
     wchar_t system[MAX_PATH];
@@ -29,10 +26,10 @@ void restrict_library_search(void) {
 }
 
 HMODULE load_system_library(const wchar_t* path) {
-    return LoadLibraryExW(path, NULL, libraries.search_flags_work ? kSearchSystem32 : LOAD_WITH_ALTERED_SEARCH_PATH);
+    return LoadLibraryExW(path, NULL, search_flags_work ? kSearchSystem32 : LOAD_WITH_ALTERED_SEARCH_PATH);
 }
 
 HMODULE load_library_beside(const wchar_t* path) {
     return LoadLibraryExW(path, NULL,
-                          libraries.search_flags_work ? kSearchDllLoadDir | kSearchSystem32 : LOAD_WITH_ALTERED_SEARCH_PATH);
+                          search_flags_work ? kSearchDllLoadDir | kSearchSystem32 : LOAD_WITH_ALTERED_SEARCH_PATH);
 }

@@ -56,14 +56,14 @@ inline constexpr speech_route_row kSpeechRoutes[] = {
 constexpr int kBackendRoutesMax = 3;
 struct speech_backend_row {
     int backend;        // kBackend*, the number of the ini and the log lines
-    const char* word;   // Backend= and --backend, matched without regard to case
+    const wchar_t* word;  // Backend= and --backend, matched without regard to case
     int routes[kBackendRoutesMax];  // tried in this order; the first that takes a text speaks it
 };
 
 inline constexpr speech_backend_row kSpeechBackends[] = {
-    {kBackendAuto, "auto", {kRouteNvda, kRouteJaws, kRouteSapi}},
-    {kBackendNvda, "nvda", {kRouteNvda}},
-    {kBackendSapi, "sapi", {kRouteSapi}},
-    {kBackendLog, "log", {kRouteLog}},
-    {kBackendJaws, "jaws", {kRouteJaws}},
+    {kBackendAuto, L"auto", {kRouteNvda, kRouteJaws, kRouteSapi}},
+    {kBackendNvda, L"nvda", {kRouteNvda}},
+    {kBackendSapi, L"sapi", {kRouteSapi}},
+    {kBackendLog, L"log", {kRouteLog}},
+    {kBackendJaws, L"jaws", {kRouteJaws}},
 };

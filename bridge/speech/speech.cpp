@@ -3,6 +3,7 @@
 // a route that is silenced when left (SAPI) silences it, so two voices never talk at once;
 // leaving a screen reader does not, as the player's screen reader is theirs.
 #include "speech/speech.h"
+#include <wchar.h>
 #include "run/log.h"
 #include "run/state.h"
 #include "run/text.h"
@@ -38,15 +39,6 @@ const speech_backend_row& backend_row(int number) {
     return kSpeechBackends[0];
 }
 
-// Backend words are ASCII and match in either case.
-bool is_word(const wchar_t* given, const char* word) {
-    for (; *given && *word; given++, word++) {
-        const wchar_t c = *given >= L'A' && *given <= L'Z' ? (wchar_t)(*given + (L'a' - L'A')) : *given;
-        if (c != (wchar_t)(unsigned char)*word) return false;
-    }
-    return *given == 0 && *word == 0;
-}
-
 void change_route(const speech_route_row& to) {
     if (router.route == to.route) return;
     log_line("speech output now: %s", to.name);
@@ -61,7 +53,7 @@ const uint32_t& lines_spoken = router.lines_spoken;
 
 int backend_of_word(const wchar_t* word) {
     for (const speech_backend_row& row : kSpeechBackends)
-        if (is_word(word, row.word)) return row.backend;
+        if (!_wcsicmp(word, row.word)) return row.backend;
     return kBackendAuto;
 }
 
@@ -71,7 +63,7 @@ const char* backend_legend(void) {
     int at = 0;
     for (const speech_backend_row& row : kSpeechBackends)
         if (at < kLegendBytes)
-            at += format_narrow(legend + at, (size_t)(kLegendBytes - at), "%s%d %s", at ? "," : "", row.backend,
+            at += format_narrow(legend + at, (size_t)(kLegendBytes - at), "%s%d %ls", at ? "," : "", row.backend,
                                 row.word);
     return legend;
 }

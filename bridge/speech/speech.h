@@ -1,7 +1,8 @@
 // Speech output router: speaks a text through the first route of the configured backend that
 // takes it (the NVDA controller client, the JAWS API, a SAPI voice, or only the log), shows it on
-// the braille display when a screen reader took it, and remembers which route last worked. The routes and the backends are tables (routes.h). Owns speech_route and
-// lines_spoken; each route owns its own library or object. Main thread only (a single-threaded
+// the braille display when a screen reader took it, and remembers which route last worked. The
+// routes and the backends are tables (routes.h). Owns speech_route and lines_spoken; each route
+// owns its own library or object. Main thread only (a single-threaded
 // COM apartment). Called by the modes, the run, the line protocol and the hang watchdog.
 #pragma once
 #include <windows.h>
