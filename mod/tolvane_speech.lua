@@ -210,21 +210,55 @@ function M.open(folder, clock)
         menu_written_at = 0,
         cmd_read = nil, -- bytes of cmd.txt taken so far, complete lines only; nil: not looked yet
         cmd_last = "", -- the last line taken, with its line feed
+        cmd_after_reset = false, -- cmd_read and cmd_last are the last session's, as reset found them
         speech_cut = false, -- the last write to speech.txt failed part way
     }, Bridge)
+end
+
+-- The C runtime's errno for a missing file or folder, on Windows as elsewhere.
+local ENOENT = 2
+
+-- The bytes of path from offset on; nil when it is missing, false when it is there but cannot
+-- be read now (a virus scanner holding it, say).
+local function read_from(path, offset)
+    local file, _, code = io.open(path, "rb")
+    if not file then
+        if code == ENOENT then return nil end
+        return false
+    end
+    local data = file:seek("set", offset) and file:read("a")
+    file:close()
+    return data or false
+end
+
+-- What cmd.txt holds now is the last session's. The first commands after this looks where its
+-- last line was: still there, its keys are skipped; gone (a new bridge emptied the file and has
+-- written keys already), the file is the new bridge's and is read from its start. A file that
+-- is missing or empty held nothing of the last session, and one that cannot be read now leaves
+-- the first commands to start at the end, as after open.
+local function remember_last_session(self)
+    local data = read_from(self.cmd_path, 0)
+    self.cmd_read, self.cmd_last, self.cmd_after_reset = nil, "", false
+    if data == nil or data == "" then
+        self.cmd_read = 0
+    elseif data then
+        local complete = data:match("^.*\n") or ""
+        self.cmd_read, self.cmd_last = #complete, complete:match("[^\n]*\n$") or ""
+        self.cmd_after_reset = true
+    end
 end
 
 -- Once when the mod starts, before it starts the bridge: an empty speech.txt, so that a bridge
 -- reading it from the start does not speak the last session's lines again, and the menu
 -- written as closed, so that this is the first text a new bridge sees (its baseline) and the
 -- mod's first opening counts at once. The keys in cmd.txt so far are the last session's: the
--- next commands starts after them.
+-- next commands starts after them, unless a new bridge has emptied the file by then.
 function Bridge:reset()
     local ok, err = write_file(self.speech_path, "wb", "")
     if not ok then return nil, err end
     self.speech_cut = false
     self.menu_open = false
-    self.cmd_read, self.cmd_last = nil, ""
+    remember_last_session(self)
     return write_menu(self)
 end
 
@@ -283,44 +317,31 @@ function Bridge:keep_menu_alive()
     return write_menu(self)
 end
 
--- The C runtime's errno for a missing file or folder, on Windows as elsewhere.
-local ENOENT = 2
-
--- The bytes of path from offset on; nil when it is missing, false when it is there but cannot
--- be read now (a virus scanner holding it, say).
-local function read_from(path, offset)
-    local file, _, code = io.open(path, "rb")
-    if not file then
-        if code == ENOENT then return nil end
-        return false
-    end
-    local data = file:seek("set", offset) and file:read("a")
-    file:close()
-    return data or false
-end
-
 -- The complete lines of cmd.txt since the last call, in order, as {name = "F1", tick = 12345};
--- a missing file gives an empty list. The first call after open and after reset only marks
--- where the file ends: what it holds was handed over before, to an earlier load of the mod or
--- in the last session, and handing it over again would run those keys' actions again.
+-- a missing file gives an empty list. The first call after open only marks where the file
+-- ends: what it holds was handed over before, to an earlier load of the mod or in the last
+-- session, and handing it over again would run those keys' actions again. So does the first
+-- call after reset, unless a new bridge has rewritten the file since (remember_last_session).
 function Bridge:commands()
     local list = {}
     local read, last = self.cmd_read or 0, self.cmd_last
     local data = read_from(self.cmd_path, read - #last)
+    local renewed = false
     -- Every new bridge empties the file. When it no longer holds the line taken last where it
     -- was (shorter now, or rewritten past that point already), it is read from the start.
     if data and data:sub(1, #last) ~= last then
-        read, last = 0, ""
+        read, last, renewed = 0, "", true
         data = read_from(self.cmd_path, 0)
     end
     -- Not readable now: the same place next time.
     if data == false then return list end
+    local first = self.cmd_read == nil or (self.cmd_after_reset and not renewed)
+    self.cmd_after_reset = false
     if not data then
         -- Whatever appears later is new.
         self.cmd_read, self.cmd_last = 0, ""
         return list
     end
-    local first = self.cmd_read == nil
     -- Up to the last line feed; a partial last line waits for the next call.
     local complete = data:sub(#last + 1):match("^.*\n")
     if not complete then

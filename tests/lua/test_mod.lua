@@ -116,6 +116,16 @@ test("commands_take_whole_lines_and_follow_a_new_bridge", function(b)
     eq(#reloaded:commands(), 0)
     write("cmd.txt", "key F1 4\n")
     eq(names(reloaded:commands()), "F1 ")
+    -- A new bridge that emptied the file and wrote keys before the first look: shorter, longer,
+    -- or after a reset that found no file at all; each of its keys is handed over once.
+    for _, case in ipairs({{"key F1 4\nkey F2 5\n", "key F3 6\n"}, {"key F1 7\n", "key F4 80\nkey F5 81\n"},
+                           {nil, "key F6 9\n"}}) do
+        if case[1] then write("cmd.txt", case[1]) else os.remove(dir .. "/cmd.txt") end
+        assert(reloaded:reset())
+        write("cmd.txt", case[2])
+        eq(names(reloaded:commands()), (case[2]:gsub("key (%w+) %d+\n", "%1 ")))
+        eq(#reloaded:commands(), 0)
+    end
 end)
 
 test("a_full_disk_glues_no_texts_and_a_held_file_repeats_no_keys", function(b)
