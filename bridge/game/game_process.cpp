@@ -14,7 +14,7 @@ struct game_state {
     std::atomic<DWORD> pid{0};
     HANDLE process = NULL;
 };
-game_state game;
+constinit game_state game;
 // Accepted only while the default name is searched for.
 const wchar_t alternative_game_exe_name[] = L"Quellmoor-Win64-Shipping.exe";
 

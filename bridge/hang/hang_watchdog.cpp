@@ -64,7 +64,7 @@ struct watchdog_state {
     uint64_t last_dump_at = 0;      // tick at which the last attempt ended
     minidump_write_fn write = NULL; // MiniDumpWriteDump of the dbghelp loaded for the attempt
 };
-watchdog_state watchdog;
+constinit watchdog_state watchdog;
 
 void pick_window(void) {
     HWND window = find_game_window(game_pid.load(std::memory_order_acquire));

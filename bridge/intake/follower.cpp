@@ -38,7 +38,7 @@ struct follower_state {
     uint64_t line_length = 0;  // kept between polls, so a line may end in a later poll
     char chunk[kChunkSize] = {};
 };
-follower_state follower;
+constinit follower_state follower;
 
 // A partial line never survives a reset.
 void reset_follower(const char* reason) {

@@ -11,7 +11,7 @@ constexpr uint64_t kSpeechPollMs = 50;
 struct steps_state {
     uint64_t last_speech_poll = 0;  // 0: the first pass polls
 };
-steps_state steps;
+constinit steps_state steps;
 }  // namespace
 
 void start_speech_steps(uint64_t now) {

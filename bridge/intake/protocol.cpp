@@ -48,7 +48,7 @@ struct protocol_state {
     uint64_t held_since = 0;
     uint64_t front_seen_at = 0;  // first pass that saw the game in front while held; 0: not yet
 };
-protocol_state protocol;
+constinit protocol_state protocol;
 
 bool is_blank(char c) { return c == ' ' || c == '\t'; }
 

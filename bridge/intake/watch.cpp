@@ -62,7 +62,7 @@ struct watch_state {
     report_slot slots[kReportSlots] = {};
     report_slot* slot = NULL;  // the slot of the watch, NULL while none
     bool read_pending = false;  // a read on slot was accepted and has not been seen to end
-    HANDLE folder = INVALID_HANDLE_VALUE;  // open while watching
+    HANDLE folder = NULL;  // open while watching
     BY_HANDLE_FILE_INFORMATION folder_identity = {};
     wchar_t folder_path[kPathCap] = {};
     wchar_t file_name[kPathCap] = {};
@@ -72,7 +72,7 @@ struct watch_state {
     int empty_run = 0;
     uint64_t empty_run_since = 0;
 };
-watch_state watch;
+constinit watch_state watch;
 
 bool is_separator(wchar_t c) { return c == L'\\' || c == L'/'; }
 
@@ -122,8 +122,8 @@ void end_watch(void) {
     }
     watch.read_pending = false;
     watch.slot = NULL;
-    if (watch.folder != INVALID_HANDLE_VALUE) CloseHandle(watch.folder);
-    watch.folder = INVALID_HANDLE_VALUE;
+    if (watch.folder) CloseHandle(watch.folder);
+    watch.folder = NULL;
     watch.empty_run = 0;
 }
 
@@ -152,10 +152,11 @@ void start_watch(void) {
     report_slot* next = free_slot();
     if (!next || !speech_watch_target(speech_file_path, watch.folder_path, watch.file_name)) return;
     note_short_name();
-    watch.folder = CreateFileW(watch.folder_path, FILE_LIST_DIRECTORY,
-                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL, OPEN_EXISTING,
-                               FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, NULL);
-    if (watch.folder == INVALID_HANDLE_VALUE) return;
+    HANDLE folder = CreateFileW(watch.folder_path, FILE_LIST_DIRECTORY,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, NULL);
+    if (folder == INVALID_HANDLE_VALUE) return;
+    watch.folder = folder;
     watch.slot = next;
     if (!watch.slot->ready) watch.slot->ready = CreateEventW(NULL, TRUE, FALSE, NULL);
     if (!watch.slot->ready || !GetFileInformationByHandle(watch.folder, &watch.folder_identity) || !ask_for_report())

@@ -15,7 +15,7 @@ constexpr int kCommandLineCap = 64;
 struct command_file_state {
     wchar_t cmd_file_path[kPathCap] = {};
 };
-command_file_state commands;
+constinit command_file_state commands;
 }  // namespace
 
 void create_command_file(void) {

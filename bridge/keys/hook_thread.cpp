@@ -64,7 +64,7 @@ struct hook_state {
     uint8_t modifier_down[kKeyCodes] = {};
     LONG seen_generation = kFirstHookGeneration;
 };
-hook_state hook;
+constinit hook_state hook;
 
 // Held modifiers keep a fresh press from being swallowed: Shift, Ctrl and Alt in their generic,
 // left and right codes, both Windows keys, and the screen reader's own Insert and Caps Lock. In

@@ -40,7 +40,7 @@ struct hotkey_state {
     int was_down[kHotkeys] = {};
     uint64_t accepted_at[kHotkeys] = {};
 };
-hotkey_state poller;
+constinit hotkey_state poller;
 
 }  // namespace
 

@@ -100,7 +100,7 @@ struct mode_state {
     uint64_t last_reinstall_at = 0;  // 0 before the first reinstall
     int reinstalls = 0;
 };
-mode_state mode;
+constinit mode_state mode;
 
 // White space, an optional sign, then digits up to the first non-digit; no digits give 0.
 long read_state_number(const char* text) {

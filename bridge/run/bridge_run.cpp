@@ -42,7 +42,7 @@ struct run_state {
     bool game_timeout_armed = false;
     uint64_t loop_passes = 0;
 };
-run_state run;
+constinit run_state run;
 
 // The handles of one pass's wait, each found again by the slot it was given, never by its place
 // in the list. The game is added first: when several are signalled the wait reports the lowest,

@@ -4,7 +4,7 @@
 
 namespace {
 // ---- COM state: main thread only, one flag that needs no reset.
-bool com_started = false;
+constinit bool com_started = false;
 }  // namespace
 
 void start_com(void) {

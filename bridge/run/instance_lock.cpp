@@ -7,7 +7,7 @@ namespace {
 constexpr DWORD kLockWaitMs = 4000;
 
 // ---- Lock state: main thread only; held while set.
-HANDLE held_mutex = NULL;
+constinit HANDLE held_mutex = NULL;
 }  // namespace
 
 int acquire_instance_lock(void) {

@@ -12,7 +12,7 @@ constexpr DWORD kSearchDllLoadDir = 0x00000100;  // LOAD_LIBRARY_SEARCH_DLL_LOAD
 constexpr DWORD kSearchSystem32 = 0x00000800;    // LOAD_LIBRARY_SEARCH_SYSTEM32
 
 // ---- Library state: set once, before any other thread exists, and never reset.
-bool search_flags_work = false;
+constinit bool search_flags_work = false;
 }  // namespace
 
 void restrict_library_search(void) {

@@ -12,11 +12,11 @@ static_assert(kLogTextMax + 2 <= kLineBufferBytes, "the longest line and its CR 
 
 // ---- Log state: main thread only, from open_log to close_log.
 struct log_state {
-    HANDLE handle = INVALID_HANDLE_VALUE;
+    HANDLE handle = NULL;  // NULL while no log is open, as a constant state needs
     int64_t bytes_written = 0;
     char line_buffer[kLineBufferBytes] = {};
 };
-log_state logfile;
+constinit log_state logfile;
 }  // namespace
 
 void open_log(bool append) {
@@ -28,12 +28,13 @@ void open_log(bool append) {
     logfile.bytes_written = 0;
     // Append-only access puts every write at the end, also behind lines of another process.
     // A log that cannot be opened is not reported anywhere: the log is where it would go.
-    logfile.handle = CreateFileW(path, append ? FILE_APPEND_DATA : GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                 NULL, append ? OPEN_ALWAYS : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    HANDLE file = CreateFileW(path, append ? FILE_APPEND_DATA : GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              NULL, append ? OPEN_ALWAYS : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    logfile.handle = file == INVALID_HANDLE_VALUE ? NULL : file;
 }
 
 void(log_line)(const char* format, ...) {
-    if (logfile.handle == INVALID_HANDLE_VALUE || logfile.bytes_written > kLogCap) return;
+    if (!logfile.handle || logfile.bytes_written > kLogCap) return;
     SYSTEMTIME now;
     GetLocalTime(&now);
     format_narrow(logfile.line_buffer, kLogPrefixLength + 1, "[%02d:%02d:%02d.%03d] ", now.wHour, now.wMinute,
@@ -55,8 +56,8 @@ void(log_line)(const char* format, ...) {
 }
 
 void close_log(void) {
-    if (logfile.handle != INVALID_HANDLE_VALUE) CloseHandle(logfile.handle);
-    logfile.handle = INVALID_HANDLE_VALUE;
+    if (logfile.handle) CloseHandle(logfile.handle);
+    logfile.handle = NULL;
 }
 
 int64_t log_bytes(void) { return logfile.bytes_written; }

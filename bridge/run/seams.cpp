@@ -25,4 +25,4 @@ constexpr bridge_seams kRealSeams = {
 }  // namespace
 
 const bridge_seams real_seams = kRealSeams;
-bridge_seams seams = kRealSeams;
+constinit bridge_seams seams = kRealSeams;

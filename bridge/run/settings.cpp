@@ -6,23 +6,23 @@
 
 const wchar_t default_game_exe_name[] = L"Tolvane-Win64-Shipping.exe";
 
-wchar_t exe_dir[kModulePathCap];
-wchar_t game_dir[kModulePathCap];
-int backend;
-bool braille_enabled;
-bool hang_dump_enabled;
-int hang_seconds;
-wchar_t speech_file_path[kPathCap];
-wchar_t log_path[kPathCap];
-wchar_t instance_name[kInstanceNameCap];
-wchar_t game_exe_name[kGameExeNameCap];
-DWORD requested_pid;
-int game_timeout;
-bool from_start;
-bool quiet;
-const wchar_t* say_text;
-bool say_queued;
-bool check_mode;
+constinit wchar_t exe_dir[kModulePathCap];
+constinit wchar_t game_dir[kModulePathCap];
+constinit int backend;
+constinit bool braille_enabled;
+constinit bool hang_dump_enabled;
+constinit int hang_seconds;
+constinit wchar_t speech_file_path[kPathCap];
+constinit wchar_t log_path[kPathCap];
+constinit wchar_t instance_name[kInstanceNameCap];
+constinit wchar_t game_exe_name[kGameExeNameCap];
+constinit DWORD requested_pid;
+constinit int game_timeout;
+constinit bool from_start;
+constinit bool quiet;
+constinit const wchar_t* say_text;
+constinit bool say_queued;
+constinit bool check_mode;
 
 namespace {
 // The launcher probes this very name, so a bridge started with --instance is invisible to it.
@@ -51,10 +51,6 @@ void set_defaults(void) {
     say_queued = false;
     check_mode = false;
 }
-
-struct settings_init {
-    settings_init() { set_defaults(); }
-} init_at_start;
 }  // namespace
 
 void reset_settings(void) {
@@ -63,6 +59,7 @@ void reset_settings(void) {
 }
 
 void load_settings(void) {
+    set_defaults();
     wchar_t module[kModulePathCap];
     DWORD n = GetModuleFileNameW(NULL, module, kModulePathCap);
     if (n == 0) module[0] = 0;

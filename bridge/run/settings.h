@@ -39,7 +39,8 @@ extern const wchar_t* say_text;  // NULL: no --say; points into the argument vec
 extern bool say_queued;
 extern bool check_mode;
 
-// Folders, default paths and the ini file. Reads the executable's own path.
+// Every setting to its default, then folders, default paths and the ini file. Reads the
+// executable's own path.
 void load_settings(void);
 // Applies the command line over the ini values; argv[0] is the program path and is skipped.
 void parse_command_line(int argc, wchar_t** argv);

@@ -31,7 +31,7 @@ struct jaws_state {
     DISPID members[kJawsMembers] = {DISPID_UNKNOWN, DISPID_UNKNOWN, DISPID_UNKNOWN};
     bool braille_failure_logged = false;
 };
-jaws_state jaws;
+constinit jaws_state jaws;
 
 bool jaws_window_exists(void) { return FindWindowW(kJawsWindowClass, NULL) != NULL; }
 

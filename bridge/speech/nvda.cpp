@@ -20,7 +20,7 @@ struct client_state {
     nvda_speak_fn braille_message = NULL;  // optional: without it, no braille
     bool braille_failure_logged = false;
 };
-client_state client;
+constinit client_state client;
 
 template <typename T>
 T bind_export(HMODULE library, const char* name) {

@@ -20,7 +20,7 @@ struct voice_state {
     ISpVoice* voice = NULL;
     bool attempted = false;  // set just before the one creation attempt of the run
 };
-voice_state sapi;
+constinit voice_state sapi;
 }  // namespace
 
 bool sapi_speak(const wchar_t* text, bool interrupt) {

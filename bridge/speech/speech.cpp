@@ -22,7 +22,7 @@ struct router_state {
     int route = kRouteNone;
     uint32_t lines_spoken = 0;
 };
-router_state router;
+constinit router_state router;
 
 const speech_route_row* route_row(int route) {
     for (const speech_route_row& row : kSpeechRoutes)

@@ -153,7 +153,7 @@ struct hang_case {
     // The messages that say something about a hang, in order, joined by " | ", without the
     // dump file names.
     std::string hang_story(void) {
-        std::string out, folder = " " + utf8(dump_dir);
+        std::string out, folder = std::string(1, ' ').append(utf8(dump_dir));
         for (const std::string& m : messages()) {
             if (m.compare(0, 4, "say!") && m.compare(0, 4, "say+") && m.find("hang dump") && m.find("game window"))
                 continue;

@@ -95,7 +95,8 @@ void join_or_end(HANDLE thread, DWORD ms, const std::string& what) {
 std::string heard;  // the lines spoken, by the run's thread, until it ends
 std::atomic<int> lines_heard{0};
 void capture(char* line, size_t count) {
-    heard += (heard.empty() ? "" : "|") + std::string(line, count);
+    if (!heard.empty()) heard += '|';
+    heard.append(line, count);
     lines_heard++;
 }
 bool wait_until(const std::function<bool()>& done, DWORD ms) {

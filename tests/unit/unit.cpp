@@ -35,8 +35,9 @@ void unit_fail(const char* file, int line, const std::string& what) {
 
 std::string unit_str(long long v) { return std::to_string(v); }
 std::string unit_str(unsigned long long v) { return std::to_string(v); }
-std::string unit_str(const std::string& v) { return "\"" + v + "\""; }
-std::string unit_str(const char* v) { return v ? "\"" + std::string(v) + "\"" : "(null)"; }
+// Appended piece by piece: g++ 12 warns (-Wrestrict, wrongly) on a literal + std::string.
+std::string unit_str(const std::string& v) { return std::string(1, '"').append(v).append(1, '"'); }
+std::string unit_str(const char* v) { return v ? unit_str(std::string(v)) : "(null)"; }
 std::string unit_str(const std::wstring& v) { return unit_str(v.c_str()); }
 std::string unit_str(const wchar_t* v) {
     if (!v) return "(null)";
