@@ -10,10 +10,13 @@
 //                   installed or none --ARM, the install fails (the old one removed too)--> none
 // Windows removes a hook without notice when its procedure misses LowLevelHooksTimeout, and only
 // a new install brings it back; so every ARM installs, and the new hook is in place before the old
-// one goes, so that no key slips between them. The tables of an old hook that was still installed
-// are kept (the rest of its swallowed presses stays swallowed); those of one that Windows had
-// removed went stale while keys passed unseen, and are seeded afresh. Settings-menu mode notices a
-// removed hook while the menu is open, by menu keys pressed that hook_menu_downs never counted.
+// one goes, so that no key slips between them. An ARM is confirming (wParam 0: the menu opens) or
+// silent (wParam 1: settings-menu mode noticed a removed hook while the menu is open, by menu keys
+// pressed that hook_menu_downs never counted). A silent ARM always seeds the tables afresh: keys
+// passed unseen while the hook was gone, so a release it missed would leave a modifier held or a
+// swallowed press open, and Windows does not promise that the removed hook's handle stops
+// unhooking. A confirming ARM keeps the tables of an old hook that was still installed (the rest
+// of its swallowed presses stays swallowed) and seeds those of one that no longer unhooks.
 //
 // Start-up handover: the run waits a bounded time for the thread, and a thread may become ready
 // after that wait gave up. Both sides swap hook_handover out of "waiting" with one
@@ -150,8 +153,9 @@ int32_t main_loop_quiet_ms(void) {
 }
 
 // No key event is handled between the install and the removal or the seeding: the procedure runs
-// only while this thread waits for messages.
-void arm_hook(void) {
+// only while this thread waits for messages. silent: the new hook replaces one that settings-menu
+// mode found gone.
+void arm_hook(bool silent) {
     const HHOOK old = hook.handle;
     const HHOOK fresh = SetWindowsHookExW(WH_KEYBOARD_LL, keyboard_hook_proc, GetModuleHandleW(NULL), 0);
     if (!fresh) {
@@ -165,9 +169,10 @@ void arm_hook(void) {
         return;
     }
     hook.handle = fresh;
-    // An old handle that no longer unhooks is one that Windows had removed.
+    // An old handle that no longer unhooks is one that Windows had removed. One that still
+    // unhooks proves nothing after keys went past unseen: a silent arming always seeds.
     const bool old_was_installed = old && UnhookWindowsHookEx(old);
-    if (!old_was_installed) seed_hook_tables();
+    if (silent || !old_was_installed) seed_hook_tables();
     hook.installed.store(1, std::memory_order_release);
     hook.install_failed.store(0, std::memory_order_release);
 }
@@ -208,7 +213,7 @@ DWORD WINAPI hook_thread_main(LPVOID ready_event) {
     while (GetMessageW(&msg, NULL, 0, 0) > 0) {
         seams.hook_message(msg.message, hook.handle);
         if (msg.message == MSG_HOOK_ARM) {
-            arm_hook();
+            arm_hook(msg.wParam != 0);
         } else if (msg.message == MSG_HOOK_DISARM) {
             disarm_hook();
         } else if (msg.message == MSG_HOOK_QUIT) {

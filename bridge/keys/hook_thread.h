@@ -9,7 +9,9 @@
 #include <stdint.h>
 #include <atomic>
 
-constexpr UINT MSG_HOOK_ARM = WM_APP + 1;     // install a new hook, then remove the old one
+// Install a new hook, then remove the old one; wParam 1 for a silent arming (a reinstall while
+// the menu is open, which always seeds the tables), 0 for a confirming one (the menu opens).
+constexpr UINT MSG_HOOK_ARM = WM_APP + 1;
 constexpr UINT MSG_HOOK_DISARM = WM_APP + 2;  // remove the hook
 constexpr UINT MSG_HOOK_QUIT = WM_APP + 3;    // remove the hook and end the thread
 
@@ -74,9 +76,9 @@ bool push_menu_key(uint8_t code);
 // Consumer side (main thread); false when the ring is empty.
 bool pop_menu_key(menu_key_event* out);
 
-// Tests only: what MSG_HOOK_ARM does to the tables of a new hook that replaces none: clear all
-// three, take the current generation, seed the modifiers and menu keys from read_key_state. Hook
-// thread.
+// Tests only: what MSG_HOOK_ARM does to the tables of a new hook that is silent or replaces no
+// installed hook: clear all three, take the current generation, seed the modifiers and menu keys
+// from read_key_state. Hook thread.
 void seed_hook_tables(void);
 // Tests only: empties the ring and the tables and clears the shared flags (reset_bridge_state).
 void reset_hook_state(void);

@@ -5,15 +5,18 @@
 // presses it swallowed before, and nothing new). Three failsafes make sure the player's keyboard
 // is never left captured: the game window away for more than 2 s, no key for 120 s, or the mod
 // not touching menu_state.txt for 5 s. While the menu is open, a hook that Windows removed is
-// noticed and installed again.
+// noticed and installed again by a silent arming; one that cannot be reinstalled closes the menu
+// the same way.
 //
-//   state                  menu_open  arm_pending  hook_unavailable  menu_closed_at  hook
-//   Closed                     0           0              0                0           none
-//   Closed, hook lingering     0           0              0            the close       installed
-//   Arming                     1           1              0               any          requested
-//   Open                       1           0              0               any          installed
-//   Reinstalling               1       1 (silent)         0               any          requested again
-//   Unavailable                0           0              1           the give-up      none, or a late one
+//   state                  menu_open  arm_pending  reinstall_waiting  hook_unavailable  hook
+//   Closed                     0           0               0                 0           none
+//   Closed, hook lingering     0           0               0                 0           installed
+//   Arming                     1           1               0                 0           requested
+//   Open                       1           0               0                 0           installed
+//   Reinstalling               1       1 (silent)          0                 0           requested again
+//   Reinstall waiting          1           0               1                 0           none, or a late one
+//   Unavailable                0           0               0                 1           none, or a late one
+// (menu_closed_at is the close, or the give-up, while a hook may linger; 0 once it was removed.)
 //
 //                 F2 / mod "1"                   hook_installed: "Armed"
 //   Closed -------------------------> Arming ---------------------------> Open
@@ -21,17 +24,24 @@
 //     | more than 1500 ms after         | hook failed or 700 ms: "NoHook"   | F2, F4, Escape, Backspace,
 //     | the close: DISARM posted,       v                                   | mod "0"; a failsafe
 //     | "keyboard hook removed"     Unavailable (final: every opening       | also writes "MenuOff"
-//     |                             is refused, and "NoHook" written        | (from Arming and
-//     |                             again; a hook installed late is         | Reinstalling too)
+//     |                             is refused, and "NoHook" written        | (from Arming and both
+//     |                             again; a hook installed late is         | Reinstalling states too)
 //     |                             removed as after a close)               |
 //   Closed, hook lingering <------------------------------------------------+
 //
-//           a menu key pressed that the hook never counted: ARM (at most every 2 s)
+//           a menu key pressed that the hook never counted: silent ARM (at most every 2 s)
 //   Open ------------------------------------------------------------------------> Reinstalling
 //        <--- hook_installed: "keyboard hook reinstalled (Windows had removed it)", nothing written
-//   Reinstalling --- hook failed or 700 ms: "NoHook" ---> Unavailable
+//   Reinstalling --- hook failed or 700 ms, tries 1 and 2 in a row ---> Reinstall waiting
+//   Reinstall waiting --- hook_installed (late) ---> Open, as a reinstall
+//   Reinstall waiting --- 2 s after the last try: silent ARM ---> Reinstalling
+//   Reinstalling --- hook failed or 700 ms, try 3 in a row: a failsafe, "MenuOff" ---> Closed
+// Keys pass to the game while a reinstall waits, as they did while the hook was gone. Nothing
+// here makes the hook unavailable: the next opening arms afresh.
 //
-// Without a hook thread every opening is refused as in Unavailable.
+// Without a hook thread every opening is refused as in Unavailable. A mod "1" within 600 ms of
+// a refused opening is the mod following that F2, already told: it is taken and refuses nothing
+// again, so one refused opening writes one "NoHook".
 // An opening while the hook lingers installs a new hook too; "Armed" follows that install.
 // Elapsed times use ticks_since, which counts a clock going backwards as no time at all.
 #include "keys/menu_mode.h"
@@ -51,7 +61,8 @@ namespace {
 constexpr uint64_t kArmGiveUpMs = 700;
 constexpr uint64_t kHookLingerMs = 1500;
 constexpr uint64_t kStatePollMs = 100;
-// A mod "1" this soon after a close is the mod catching up with that close, not a new opening.
+// A mod "1" this soon after a close or a refused opening is the mod catching up with it, not a
+// new opening.
 constexpr uint64_t kReopenQuietMs = 600;
 constexpr uint64_t kWindowAwayMs = 2000;
 constexpr uint64_t kNoActivityMs = 120000;
@@ -66,6 +77,8 @@ constexpr long kStateNumberCap = 100000000;
 constexpr uint64_t kHookCountGraceMs = 300;
 constexpr uint64_t kReinstallEveryMs = 2000;
 constexpr int kReinstallsLogged = 10;
+// Reinstalls in a row that failed or went unconfirmed before the menu is closed.
+constexpr int kReinstallTries = 3;
 
 // ---- Mode state. The three shared words go to the hook procedure as the header says; every
 // other field is main-thread only.
@@ -75,13 +88,14 @@ struct mode_state {
     std::atomic<uint32_t> loop_pass_tick{0};
     uint64_t last_key_activity = 0;
     wchar_t menu_state_path[kPathCap] = {};
-    bool hook_unavailable = false;  // final: hook install failed or timed out
+    bool hook_unavailable = false;  // final: the install of an opening failed or timed out
     bool arm_pending = false;
     bool arm_silent = false;  // the pending arming replaces a hook that Windows removed
     uint64_t arm_requested_at = 0;
     uint64_t menu_opened_at = 0;
     uint64_t not_in_front_since = 0;  // 0 while the game is in front
     uint64_t menu_closed_at = 0;      // 0 once the hook after that close was removed
+    uint64_t refused_at = 0;          // the last refused opening; 0 before any
     uint64_t menu_state_polled_at = 0;
     char menu_state_last[kStateBytes + 1] = {};
     bool menu_state_baseline_seen = false;
@@ -97,8 +111,11 @@ struct mode_state {
     uint64_t unseen_press_at = 0;  // 0 unless a press is waiting to show in the hook's count
     LONG unseen_press_downs = 0;   // the count it waits to see move
     bool hook_drop_noticed = false;
-    uint64_t last_reinstall_at = 0;  // 0 before the first reinstall
+    uint64_t last_reinstall_at = 0;  // the last try of a reinstall; 0 before the first
     int reinstalls = 0;
+    int reinstall_failures = 0;      // failed or unconfirmed tries in a row since the opening
+    bool reinstall_waiting = false;  // a try failed: the next is due kReinstallEveryMs after it
+    int failed_reinstalls = 0;       // all failed tries, for the log's limit
 };
 constinit mode_state mode;
 
@@ -113,11 +130,11 @@ long read_state_number(const char* text) {
     return negative ? -value : value;
 }
 
-void post_to_hook_thread(UINT message) {
+void post_to_hook_thread(UINT message, WPARAM wparam) {
     DWORD thread = hook_thread_id.load(std::memory_order_acquire);
     // Not checked: a lost arming ends in the 700 ms give-up, a lost removal leaves a hook that
     // swallows nothing new.
-    if (thread) PostThreadMessageW(thread, message, 0, 0);
+    if (thread) PostThreadMessageW(thread, message, wparam, 0);
 }
 
 // Only an install made for this request confirms it, so both flags start clear.
@@ -127,7 +144,7 @@ void request_arming(uint64_t now, bool silent) {
     mode.arm_requested_at = now;
     hook_installed.store(0, std::memory_order_release);
     hook_install_failed.store(0, std::memory_order_release);
-    post_to_hook_thread(MSG_HOOK_ARM);
+    post_to_hook_thread(MSG_HOOK_ARM, silent ? 1 : 0);
 }
 }  // namespace
 
@@ -148,6 +165,7 @@ void open_menu_mode(const char* reason) {
         log_line("settings menu opened (%s): no keyboard hook available, keys are not swallowed", reason);
         // Every time: a mod that asks again is told again that its menu cannot take the keys.
         write_command("NoHook", tick_now32());
+        mode.refused_at = t;
         return;
     }
     menu_open.store(1, std::memory_order_release);
@@ -155,6 +173,8 @@ void open_menu_mode(const char* reason) {
     mode.last_key_activity = t;
     mode.not_in_front_since = 0;
     mode.hook_drop_noticed = false;
+    mode.reinstall_failures = 0;
+    mode.reinstall_waiting = false;
     request_arming(t, false);
     log_line("settings menu open (%s): swallowing Up/Down/Left/Right/Enter/Space/Escape/Backspace while the game "
              "is in front",
@@ -167,6 +187,7 @@ void close_menu_mode(const char* reason) {
     menu_open.store(0, std::memory_order_release);
     mode.menu_closed_at = t;
     mode.arm_pending = false;
+    mode.reinstall_waiting = false;
     mode.hook_drop_noticed = false;
     log_line("settings menu closed (%s): keys pass to the game again", reason);
 }
@@ -213,18 +234,44 @@ void drain_menu_keys(uint64_t now) {
     }
 }
 
+// A reinstall that failed or went unconfirmed is never final: the menu stays open, its keys
+// pass to the game while the hook is gone, and the next try is due kReinstallEveryMs after this
+// one; after kReinstallTries in a row the menu closes as by a failsafe, and the next opening
+// arms afresh.
+void reinstall_failed(DWORD error) {
+    mode.reinstall_failures++;
+    if (mode.failed_reinstalls < kReinstallsLogged)
+        log_line("keyboard hook could not be reinstalled (error %lu, try %d of %d)", error, mode.reinstall_failures,
+                 kReinstallTries);
+    mode.failed_reinstalls++;
+    if (mode.reinstall_failures >= kReinstallTries)
+        menu_failsafe("keyboard hook could not be reinstalled");
+    else
+        mode.reinstall_waiting = true;
+}
+
 void check_hook_arming(uint64_t now) {
-    if (!mode.arm_pending) return;
+    if (!mode.arm_pending && !mode.reinstall_waiting) return;
+    // Also while a failed reinstall waits: a confirmation that came late still counts.
     if (hook_installed.load(std::memory_order_acquire)) {
         mode.arm_pending = false;
+        mode.reinstall_waiting = false;
         if (mode.arm_silent) {
             // The mod's menu never knew the hook was gone: nothing for cmd.txt.
             if (mode.reinstalls < kReinstallsLogged) log_line("keyboard hook reinstalled (Windows had removed it)");
             mode.reinstalls++;
+            mode.reinstall_failures = 0;
         } else {
             write_command("Armed", tick_now32());
             log_line("keyboard hook installed");
         }
+        return;
+    }
+    if (mode.reinstall_waiting) {
+        if (ticks_since(now, mode.last_reinstall_at) < kReinstallEveryMs) return;
+        mode.reinstall_waiting = false;
+        mode.last_reinstall_at = now;
+        request_arming(now, true);
         return;
     }
     const bool failed = hook_install_failed.load(std::memory_order_acquire) != 0;
@@ -233,6 +280,10 @@ void check_hook_arming(uint64_t now) {
     // answered.
     const DWORD error = failed ? hook_install_error.load(std::memory_order_acquire) : (DWORD)ERROR_TIMEOUT;
     mode.arm_pending = false;
+    if (mode.arm_silent) {
+        reinstall_failed(error);
+        return;
+    }
     mode.hook_unavailable = true;
     menu_open.store(0, std::memory_order_release);
     // A hook that the thread still installs after this is removed like that of any close.
@@ -295,7 +346,7 @@ void remove_idle_hook(uint64_t now) {
         mode.menu_closed_at == 0)
         return;
     if (ticks_since(now, mode.menu_closed_at) <= kHookLingerMs) return;
-    post_to_hook_thread(MSG_HOOK_DISARM);
+    post_to_hook_thread(MSG_HOOK_DISARM, 0);
     log_line("keyboard hook removed");
     mode.menu_closed_at = 0;
 }
@@ -330,7 +381,9 @@ void poll_menu_state(uint64_t now) {
     const long number = read_state_number(space + 1);
     if (number == 1) {
         const bool closed_long_ago = mode.menu_closed_at == 0 || ticks_since(now, mode.menu_closed_at) > kReopenQuietMs;
-        if (!menu_is_open() && closed_long_ago)
+        // The mod following a refused F2 was told with that refusal's "NoHook".
+        const bool refused_long_ago = mode.refused_at == 0 || ticks_since(now, mode.refused_at) > kReopenQuietMs;
+        if (!menu_is_open() && closed_long_ago && refused_long_ago)
             open_menu_mode("opened by the Lua mod");
     } else if (number == 0) {
         close_menu_mode("Lua closed the menu");

@@ -1,7 +1,7 @@
 // Settings-menu mode: while menu_open is set the hook swallows the menu keys with the game in
 // front, and every swallowed key goes to cmd.txt. Owns the main-thread state of the mode (the
-// opening and closing, the confirmation, reinstall and delayed removal of the hook,
-// menu_state.txt and its path, the three failsafes, the main loop's pass tick) and drains
+// opening and closing, the confirmation, reinstall (and its retries) and delayed removal of the
+// hook, menu_state.txt and its path, the failsafes, the main loop's pass tick) and drains
 // menu_key_ring. Main thread only: the run calls note_loop_pass and, while a game is attached,
 // run_menu_steps on every pass; the hotkey poller opens, closes and reports key activity.
 #pragma once
@@ -27,8 +27,9 @@ extern const uint64_t& last_key_activity;
 // Start-up, with cmd.txt: composes menu_state_path from exe_dir.
 void prepare_menu_state(void);
 
-// reason is only logged. Opening is refused without a hook thread or after the hook was found
-// unavailable: logged, and "NoHook" written each time; closing leaves the hook installed for a
+// reason is only logged. Opening is refused without a hook thread or after the hook of an opening
+// could not be installed: logged, and "NoHook" written each time (a mod "1" that follows a
+// refused opening within 600 ms is no new opening); closing leaves the hook installed for a
 // while, for the rest of presses it swallowed.
 void open_menu_mode(const char* reason);
 void close_menu_mode(const char* reason);
@@ -44,8 +45,8 @@ void note_menu_key_activity(uint64_t now);
 // still and how many presses went to the game.
 void note_loop_pass(uint64_t now);
 // The mode's steps of one pass, in this order: forward the swallowed keys, confirm or give up
-// the hook, install again a hook that Windows removed, remove an idle hook, read
-// menu_state.txt, and the failsafes.
+// the hook (a reinstall: try again, or close the menu after 3 failed tries), install again a hook
+// that Windows removed, remove an idle hook, read menu_state.txt, and the failsafes.
 void run_menu_steps(uint64_t now);
 
 // Tests only: back to the start state (reset_bridge_state).

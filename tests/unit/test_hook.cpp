@@ -435,6 +435,24 @@ TEST(the_hook_thread_serves_arm_disarm_and_quit) {
     note_loop_pass(tick_now());
     CHECK(send(VK_UP, WM_KEYDOWN) != 1);
     CHECK(send(VK_UP, WM_KEYUP) != 1);
+
+    // Enter swallowed, then Shift pressed; both released unseen while the hook was gone. A silent
+    // arming seeds from the keyboard although the old hook still unhooks: Shift no longer counts
+    // as held, and the next Enter is a fresh press for the menu.
+    CHECK(send(VK_RETURN, WM_KEYDOWN) == 1);
+    CHECK(send(VK_LSHIFT, WM_KEYDOWN) != 1);
+    const HHOOK second = hook_after_posted(id);
+    hook_installed = 0;
+    CHECK(PostThreadMessageW(id, MSG_HOOK_ARM, 1, 0));
+    CHECK(wait_until(hook_installed, 1, 2000));
+    CHECK(hook_after_posted(id) != second);
+    CHECK(!UnhookWindowsHookEx(second));  // the thread's own unhook of it had answered TRUE
+    note_loop_pass(tick_now());
+    CHECK(send(VK_UP, WM_KEYDOWN) == 1);
+    CHECK(send(VK_UP, WM_KEYUP) == 1);
+    CHECK(send(VK_RETURN, WM_KEYDOWN) == 1);
+    CHECK(send(VK_RETURN, WM_KEYUP) == 1);
+    CHECK_EQ(queued(), std::string("Enter Up Enter"));
     menu_open = 0;
 
     CHECK(PostThreadMessageW(id, MSG_HOOK_DISARM, 0, 0));

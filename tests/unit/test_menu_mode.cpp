@@ -1,6 +1,6 @@
 // Settings-menu mode driven through its main-loop steps with a controlled clock: opening,
-// confirming and giving up on the hook, the delayed removal, draining the ring, menu_state.txt
-// and the three failsafes. The test thread stands in for the hook thread, so the messages
+// confirming and giving up on the hook, reinstalling it, the delayed removal, draining the ring,
+// menu_state.txt and the failsafes. The test thread stands in for the hook thread, so the messages
 // posted to it can be read back.
 #include "unit.h"
 #include <string.h>
@@ -19,6 +19,8 @@ namespace {
 std::wstring dir;
 bool front = true;
 bool front_query(void) { return front; }
+SHORT held[256];
+SHORT held_query(int vk) { return held[vk & 0xFF]; }
 // Past the 32-bit wrap, so cmd.txt ticks are the low half.
 constexpr uint64_t kStart = 0x100000000ULL + 1000000;
 
@@ -27,7 +29,9 @@ std::string posted(void) {
     MSG msg;
     while (PeekMessageW(&msg, NULL, MSG_HOOK_ARM, MSG_HOOK_QUIT, PM_REMOVE)) {
         if (!out.empty()) out += " ";
-        out += msg.message == MSG_HOOK_ARM ? "ARM" : msg.message == MSG_HOOK_DISARM ? "DISARM" : "QUIT";
+        out += msg.message == MSG_HOOK_ARM ? (msg.wParam ? "ARM silent" : "ARM")
+               : msg.message == MSG_HOOK_DISARM ? "DISARM"
+                                                : "QUIT";
     }
     return out;
 }
@@ -40,6 +44,8 @@ void begin(void) {
     prepare_menu_state();
     front = true;
     seams.game_window_in_front = front_query;
+    memset(held, 0, sizeof held);
+    seams.key_state = held_query;
     unit_fake_clock_install(kStart);
     MSG msg;
     PeekMessageW(&msg, NULL, WM_USER, WM_USER, PM_NOREMOVE);
@@ -104,18 +110,32 @@ TEST(opening_posts_the_arming_and_the_confirmation_writes_armed) {
     end();
 }
 
-TEST(opening_is_refused_without_a_hook_thread_and_the_mod_told_each_time) {
+TEST(each_refused_opening_is_told_once) {
     begin();
     hook_thread_id = 0;
+    mod_writes("menu 0 0");
+    pass(100);
+    // F2, and the mod's "1" that follows it within 600 ms: one refused opening.
     open_menu_mode("F2");
-    open_menu_mode("opened by the Lua mod");
+    mod_writes("menu 1 1");
+    pass(500);
+    mod_writes("menu 0 2");
+    pass(100);
     CHECK_EQ(menu_open.load(), 0L);
     CHECK_EQ(logged("settings menu opened (F2): no keyboard hook available, keys are not swallowed"), 1);
+    CHECK_EQ(cmd(), "key NoHook " + std::to_string(tick_now32() - 600) + "\n");
+    // Later ones are told again, each: the mod's own, and every F2.
+    pass(1000);
+    mod_writes("menu 1 3");
+    pass(100);
     CHECK_EQ(logged("settings menu opened (opened by the Lua mod): no keyboard hook available, keys are not swallowed"),
              1);
     pass(1000);
-    CHECK_EQ(cmd(), "key NoHook " + std::to_string(tick_now32() - 1000) + "\nkey NoHook " +
-                        std::to_string(tick_now32() - 1000) + "\n");
+    open_menu_mode("F2");
+    open_menu_mode("F2");
+    CHECK_EQ(menu_open.load(), 0L);
+    CHECK_EQ(logged("settings menu opened (F2): no keyboard hook available, keys are not swallowed"), 3);
+    CHECK_EQ(cmd_names(), std::string("NoHook NoHook NoHook NoHook"));
     end();
 }
 
@@ -166,6 +186,70 @@ TEST(an_unconfirmed_arming_gives_up_after_700_ms) {
     pass(3000);
     CHECK_EQ(posted(), std::string(""));
     CHECK_EQ(cmd_names(), std::string("NoHook"));
+    end();
+}
+
+TEST(a_reinstall_that_fails_is_tried_again_and_never_makes_the_hook_unavailable) {
+    begin();
+    open_and_armed();
+    int n = 0;
+    // One pass, the mod answering.
+    const auto answered = [&](uint64_t ms) {
+        mod_writes("menu 1 " + std::to_string(++n));
+        pass(ms);
+    };
+    // Up pressed without the hook counting it: noticed 300 ms on, and a silent arming asked.
+    const auto hook_removed = [&] {
+        held[VK_UP] = 0;
+        answered(20);
+        held[VK_UP] = (SHORT)0x8000;
+        answered(20);
+        answered(301);
+        CHECK_EQ(posted(), std::string("ARM silent"));
+    };
+    answered(20);
+    hook_removed();
+    // Not confirmed in 700 ms, then confirmed late but before the next try: that is the reinstall.
+    answered(700);
+    answered(1);
+    CHECK_EQ(logged("keyboard hook could not be reinstalled (error 1460, try 1 of 3)"), 1);
+    CHECK_EQ(menu_open.load(), 1L);
+    answered(1000);
+    hook_installed = 1;
+    answered(20);
+    CHECK_EQ(logged("keyboard hook reinstalled (Windows had removed it)"), 1);
+    answered(1000);
+    CHECK_EQ(posted(), std::string(""));
+
+    // Removed again, and every try fails: the next one comes 2 s after the last, and the third
+    // failure in a row closes the menu as a failsafe does.
+    hook_removed();
+    for (int attempt = 1; attempt <= 3; attempt++) {
+        if (attempt > 1) {
+            answered(1979);
+            CHECK_EQ(posted(), std::string(""));
+            answered(1);
+            CHECK_EQ(posted(), std::string("ARM silent"));
+        }
+        CHECK_EQ(menu_open.load(), 1L);
+        hook_install_error = 1428;
+        hook_install_failed = 1;
+        answered(20);
+    }
+    CHECK_EQ(logged("keyboard hook could not be reinstalled (error 1428, try 3 of 3)"), 1);
+    CHECK_EQ(menu_open.load(), 0L);
+    CHECK_EQ(logged("FAILSAFE: keyboard hook could not be reinstalled -> menu flag cleared, nothing swallowed any "
+                    "more"),
+             1);
+    CHECK_EQ(hook_generation.load(), 2L);
+    // Not final: the next opening arms afresh, and the mod was told only "MenuOff".
+    CHECK(menu_mode_available());
+    pass(1000);
+    open_menu_mode("F2");
+    CHECK_EQ(posted(), std::string("ARM"));
+    hook_installed = 1;
+    pass(20);
+    CHECK_EQ(cmd_names(), std::string("Armed MenuOff Armed"));
     end();
 }
 
