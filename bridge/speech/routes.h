@@ -13,7 +13,8 @@ bool nvda_speak(const wchar_t* text, bool interrupt);
 void nvda_cancel(void);
 void nvda_braille(const wchar_t* text);
 void reset_nvda(void);
-// ---- JAWS API (jaws.cpp); the object is created on the first text that reaches it.
+// ---- JAWS API (jaws.cpp); the object is created on the first text that reaches it while JAWS's
+// window is there, and let go when the window goes.
 bool jaws_answers(void);
 bool jaws_speak(const wchar_t* text, bool interrupt);
 void jaws_cancel(void);
@@ -38,6 +39,8 @@ struct speech_route_row {
     bool (*speak)(const wchar_t* text, bool interrupt);  // true when it took the text
     void (*cancel)(void);      // silences it when it speaks now; NULL: nothing to silence
     bool cancel_when_left;     // moving to another route silences this one
+    bool cancel_on_every_stop; // a stop line silences it under every backend that silences anything,
+                               // also one that does not use it (the player's own screen reader)
     void (*finish)(DWORD timeout_ms);        // end of a mode: let it finish, release it; NULL: nothing
     void (*braille)(const wchar_t* text);    // shows a text it took on the braille display while the
                                              // Braille setting is on; NULL: no braille
@@ -45,11 +48,13 @@ struct speech_route_row {
 };
 
 inline constexpr speech_route_row kSpeechRoutes[] = {
-    {kRouteNvda, "NVDA", 0, load_nvda_client, nvda_answers, nvda_speak, nvda_cancel, false, NULL, nvda_braille,
-     reset_nvda},
-    {kRouteSapi, "SAPI", 10, NULL, always_answers, sapi_speak, sapi_cancel, true, sapi_finish, NULL, reset_sapi},
-    {kRouteLog, "log-only", 0, NULL, always_answers, log_speak, NULL, false, NULL, NULL, NULL},
-    {kRouteJaws, "JAWS", 0, NULL, jaws_answers, jaws_speak, jaws_cancel, false, jaws_finish, jaws_braille, reset_jaws},
+    {kRouteNvda, "NVDA", 0, load_nvda_client, nvda_answers, nvda_speak, nvda_cancel, false, true, NULL,
+     nvda_braille, reset_nvda},
+    {kRouteSapi, "SAPI", 10, NULL, always_answers, sapi_speak, sapi_cancel, true, false, sapi_finish, NULL,
+     reset_sapi},
+    {kRouteLog, "log-only", 0, NULL, always_answers, log_speak, NULL, false, false, NULL, NULL, NULL},
+    {kRouteJaws, "JAWS", 0, NULL, jaws_answers, jaws_speak, jaws_cancel, false, false, jaws_finish, jaws_braille,
+     reset_jaws},
 };
 
 // The longest order of routes a backend tries; the slots a shorter one leaves are 0, no route.

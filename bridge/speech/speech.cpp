@@ -102,15 +102,21 @@ void speak(const wchar_t* text, bool interrupt) {
 
 void stop_speech(void) {
     // A backend with nothing to silence among its routes (log only) speaks nowhere, and stops
-    // nothing; any other silences every route, also one it does not use.
+    // nothing; any other silences its own routes and those silenced on every stop, and leaves
+    // alone a route it never uses (JAWS would be created only to be told to stop).
+    const speech_backend_row& configured = backend_row(backend);
     bool silences = false;
-    for (int route : backend_row(backend).routes) {
+    for (int route : configured.routes) {
         const speech_route_row* row = route_row(route);
         if (row && row->cancel) silences = true;
     }
     if (!silences) return;
-    for (const speech_route_row& row : kSpeechRoutes)
-        if (row.cancel) row.cancel();
+    for (const speech_route_row& row : kSpeechRoutes) {
+        if (!row.cancel) continue;
+        bool used = row.cancel_on_every_stop;
+        for (int route : configured.routes) used = used || route == row.route;
+        if (used) row.cancel();
+    }
 }
 
 void finish_speech(DWORD timeout_ms) {

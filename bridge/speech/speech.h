@@ -36,8 +36,8 @@ void unload_nvda_client(void);
 // Says text (UTF-16, NUL-terminated); interrupt cuts off current speech, else it queues.
 // Returns at once and keeps no pointer to text.
 void speak(const wchar_t* text, bool interrupt);
-// Silences every route that speaks now (NVDA when it answers, JAWS when it runs, the voice); the
-// route stays.
+// Silences the routes of the configured backend that speak now (NVDA when it answers, JAWS when it
+// runs, the voice), and NVDA under every backend but log; the route stays.
 void stop_speech(void);
 // Lets a SAPI voice finish for up to timeout_ms, then releases what the routes created.
 void finish_speech(DWORD timeout_ms);

@@ -6,6 +6,7 @@
 #include <ole2.h>
 #include <oleauto.h>
 #include <stdio.h>
+#include <string.h>
 #include <wchar.h>
 #include <new>
 
@@ -71,11 +72,47 @@ static HRESULT take_arg(const DISPPARAMS* params, UINT i, VARTYPE type, VARIANT*
     return hr;
 }
 
+// An answer as a VT_BOOL, or as a VT_I4 of 1 or 0 when answer_vt says so (as some JAWS versions
+// give TRUE).
 static void put_bool(VARIANT* result, bool value) {
     if (!result) return;
     VariantInit(result);
+    if (control("answer_vt", VT_BOOL) == VT_I4) {
+        V_VT(result) = VT_I4;
+        V_I4(result) = value ? 1 : 0;
+        return;
+    }
     V_VT(result) = VT_BOOL;
     V_BOOL(result) = value ? VARIANT_TRUE : VARIANT_FALSE;
+}
+
+// Reads a call "Name(\"literal\")" as JAWS reads a script string literal, into out (as long as
+// call at most): in the literal a backslash escapes the next character (\\ \" \n \r \t; before
+// any other character the backslash is dropped) and an unescaped quote ends it. False when it
+// does not parse: something but ")" after the literal, or no end to it (a lone backslash before
+// the closing quote). A call without a literal is copied as it is.
+static bool decode_call(const wchar_t* call, wchar_t* out) {
+    const wchar_t* open = wcsstr(call, L"(\"");
+    if (!open) {
+        wcscpy(out, call);
+        return true;
+    }
+    size_t at = (size_t)(open - call) + 2;
+    memcpy(out, call, at * sizeof(wchar_t));
+    for (const wchar_t* c = open + 2;; c++) {
+        if (!*c) return false;
+        if (*c == L'"') {
+            if (wcscmp(c, L"\")") != 0) return false;
+            wcscpy(out + at, c);
+            return true;
+        }
+        if (*c != L'\\') {
+            out[at++] = *c;
+            continue;
+        }
+        if (!*++c) return false;
+        out[at++] = *c == L'n' ? L'\n' : *c == L'r' ? L'\r' : *c == L't' ? L'\t' : *c;
+    }
 }
 
 static bool control_result(const char* key) { return control(key, 1) != 0; }
@@ -98,14 +135,25 @@ static HRESULT say_string(const DISPPARAMS* params, VARIANT* result, UINT* arg_e
     return S_OK;
 }
 
+// RunFunction's call is recorded as JAWS decoded it, or as it came when it does not parse (false).
 static HRESULT run_named(const Member* m, const DISPPARAMS* params, VARIANT* result, UINT* arg_err) {
     VARIANT name;
     HRESULT hr = take_arg(params, 0, VT_BSTR, &name, arg_err);
     if (FAILED(hr)) return hr;
-    bool ran = control_result("run_result");
+    const wchar_t* text = V_BSTR(&name) ? V_BSTR(&name) : L"";
+    wchar_t* decoded = NULL;
+    bool parsed = true;
+    if (m->id == kRunFunction) {
+        decoded = new (std::nothrow) wchar_t[wcslen(text) + 1];
+        if (!decoded) parsed = false;
+        else if (!decode_call(text, decoded)) parsed = false;
+        else text = decoded;
+    }
+    bool ran = parsed && control_result("run_result");
     char head[48];
     snprintf(head, sizeof(head), "%ls\t%d", m->name, ran ? 1 : 0);
-    record(head, V_BSTR(&name) ? V_BSTR(&name) : L"");
+    record(head, text);
+    delete[] decoded;
     VariantClear(&name);
     put_bool(result, ran);
     return S_OK;

@@ -13,6 +13,10 @@
 
 namespace {
 std::wstring dir;
+// What IsHungAppWindow answers about JAWS's window: this program's, whose thread never takes its
+// messages, so the real answer would turn to hung a few seconds into the run.
+bool jaws_hung = false;
+BOOL fake_is_hung(HWND) { return jaws_hung; }
 
 std::wstring doubles_dir(void) {
     wchar_t path[MAX_PATH];
@@ -34,6 +38,8 @@ void setup(int which_backend, const char* client = "nvdaControllerClient.dll",
     SetEnvironmentVariableW(L"VOICE_STUB_DIR", dir.c_str());
     SetEnvironmentVariableW(L"JAWS_STUB_DIR", dir.c_str());
     backend = which_backend;
+    jaws_hung = false;
+    seams.is_hung = fake_is_hung;
     if (client) {
         std::wstring from = doubles_dir() + L"\\" + unit_widen(client);
         CopyFileW(from.c_str(), (dir + L"\\" + client_name).c_str(), FALSE);
@@ -202,9 +208,11 @@ TEST(sapi_speak_failure_keeps_voice_and_route) {
     CHECK_EQ(unit_count(joined(voice()), "Speak\t17\t0x00000000"), 2);
 }
 
-TEST(stop_speech_silences_both) {
+// NVDA is silenced under every backend but log; JAWS, running, only under one that uses it.
+TEST(stop_speech_silences_the_backends_routes_and_nvda) {
     setup(kBackendSapi);
     load_nvda_client();
+    jaws_running(true);
     speak(L"x", false);
     stop_speech();
     CHECK_EQ(joined(nvda()), joined(list({"cancelSpeech"})));  // NVDA is never asked to speak
@@ -213,6 +221,14 @@ TEST(stop_speech_silences_both) {
     stop_speech();
     CHECK_EQ(joined(nvda()), joined(list({"cancelSpeech"})));
     CHECK_EQ(speech_route, (int)kRouteSapi);
+    CHECK(jaws().empty());
+
+    setup(kBackendNvda);
+    load_nvda_client();
+    stop_speech();
+    jaws_running(false);
+    CHECK_EQ(joined(nvda()), joined(list({"cancelSpeech"})));
+    CHECK(jaws().empty());
 }
 
 TEST(finish_waits_only_for_sapi) {
@@ -299,8 +315,10 @@ TEST(unload_frees_the_client) {
     CHECK_EQ(nvda("").back(), std::string("detach\tfree"));
 }
 
-// Braille comes with it: quotes turned into apostrophes, a failure logged once while speech goes on,
-// nothing once it is turned off, and nothing from a client without brailleMessage.
+// Braille comes with it: each text read back as JAWS reads a script string (quotes turned into
+// apostrophes, backslashes kept, control characters as spaces), a failure logged once while speech
+// goes on, nothing once it is turned off. JAWS that quits and comes back is a new object, whose
+// TRUE may come as an integer.
 TEST(jaws_speaks_under_auto_when_nvda_does_not_follows_its_window_and_shows_braille) {
     setup(kBackendAuto);
     load_nvda_client();
@@ -310,6 +328,8 @@ TEST(jaws_speaks_under_auto_when_nvda_does_not_follows_its_window_and_shows_brai
     CHECK_EQ(nvda().back(), std::string("speakText\t0\tboth answer"));
     control_nvda("running=0\n");
     speak(L"He said \"go\"", true);
+    speak(L"C:\\Games\\", false);
+    speak(L"\\o/ \\n\tend", false);
     control_jaws("run_result=0\n");
     speak(L"queued", false);
     speak(L"again", false);
@@ -318,45 +338,87 @@ TEST(jaws_speaks_under_auto_when_nvda_does_not_follows_its_window_and_shows_brai
     speak(L"by voice", false);
     CHECK_EQ(speech_route, (int)kRouteSapi);
     jaws_running(true);  // and JAWS comes back, silencing the voice
-    control_jaws("");
+    control_jaws("answer_vt=3\n");
     braille_enabled = false;
     speak(L"back", true);
     stop_speech();
     finish_speech(3000);
     jaws_running(false);
-    CHECK_EQ(joined(jaws()), joined(list({"create\t0x00000000", "SayString\t1\t1\tHe said \"go\"",
-                                          "RunFunction\t1\tBrailleString(\"He said 'go'\")", "SayString\t0\t1\tqueued",
-                                          "RunFunction\t0\tBrailleString(\"queued\")", "SayString\t0\t1\tagain",
-                                          "RunFunction\t0\tBrailleString(\"again\")", "SayString\t1\t1\tback",
-                                          "StopSpeech", "release"})));
+    // The record escapes a backslash as two.
+    CHECK_EQ(joined(jaws()),
+             joined(list({"create\t0x00000000", "SayString\t1\t1\tHe said \"go\"",
+                          "RunFunction\t1\tBrailleString(\"He said 'go'\")", "SayString\t0\t1\tC:\\\\Games\\\\",
+                          "RunFunction\t1\t" R"(BrailleString("C:\\Games\\"))", "SayString\t0\t1\t\\\\o/ \\\\n\\tend",
+                          "RunFunction\t1\t" R"(BrailleString("\\o/ \\n end"))", "SayString\t0\t1\tqueued",
+                          "RunFunction\t0\tBrailleString(\"queued\")", "SayString\t0\t1\tagain",
+                          "RunFunction\t0\tBrailleString(\"again\")", "release", "create\t0x00000000",
+                          "SayString\t1\t1\tback", "StopSpeech", "release"})));
     CHECK_EQ(joined(voice()), joined(list({"create\t0x00000000", "Speak\t17\t0x00000000\tby voice",
                                            "Speak\t2\t0x00000000\t(null)", "Speak\t2\t0x00000000\t(null)",
                                            "release"})));
     const std::string log = log_text();
     CHECK_EQ(unit_count(log, "braille: JAWS RunFunction failed"), 1);
     CHECK_EQ(unit_count(log, "braille:"), 1);
+    CHECK_EQ(unit_count(log, "JAWS:"), 0);
     const size_t to_jaws = log.find("speech output now: JAWS"), to_sapi = log.find("speech output now: SAPI");
     CHECK(to_jaws != std::string::npos && to_jaws < to_sapi);
     CHECK(log.find("speech output now: JAWS", to_sapi) != std::string::npos);
 }
 
-TEST(jaws_backend_drops_what_jaws_cannot_take_and_a_failed_creation_is_logged_once) {
+// Each appearance of JAWS's window gets one creation and one log line of a failing SayString.
+TEST(jaws_backend_drops_what_jaws_cannot_take_and_logs_once_each_time_jaws_starts) {
     setup(kBackendJaws, NULL);
     speak(L"nobody runs", true);  // no window: dropped, and the object is not made
     jaws_running(true);
     control_jaws("say_result=0\n");
     speak(L"refused", true);
+    speak(L"refused again", true);
+    jaws_running(false);
+    jaws_running(true);
+    control_jaws("invoke_hr=0x80010108\n");
+    speak(L"broken", true);
     CHECK_EQ(speech_route, (int)kRouteNone);
-    CHECK_EQ(joined(jaws()), joined(list({"create\t0x00000000", "SayString\t1\t0\trefused"})));
+    CHECK_EQ(joined(jaws()), joined(list({"create\t0x00000000", "SayString\t1\t0\trefused",
+                                          "SayString\t1\t0\trefused again", "release", "create\t0x00000000",
+                                          "refused\t0x80010108\tSayString"})));
+    std::string log = log_text();
+    CHECK_EQ(unit_count(log, "JAWS: SayString failed (hr=0x00000000)\r\n"), 1);
+    CHECK_EQ(unit_count(log, "JAWS: SayString failed (hr=0x80010108)\r\n"), 1);
 
     setup(kBackendJaws, NULL);
     control_jaws("create_hr=0x80040154\n");
     speak(L"a", true);
     control_jaws("");
-    speak(L"b", true);  // off for the run
+    speak(L"b", true);  // off while this window lasts
     stop_speech();
     jaws_running(false);
-    CHECK_EQ(joined(jaws()), joined(list({"create\t0x80040154"})));
+    jaws_running(true);  // JAWS restarted: tried again
+    speak(L"c", true);
+    jaws_running(false);
+    CHECK_EQ(joined(jaws()), joined(list({"create\t0x80040154", "create\t0x00000000", "SayString\t1\t1\tc",
+                                          "RunFunction\t1\tBrailleString(\"c\")"})));
     CHECK_EQ(unit_count(log_text(), "JAWS: API not available (hr=0x80040154)"), 1);
     CHECK(voice().empty());
+}
+
+// A hung JAWS is neither created, spoken to nor stopped: auto moves on to the voice, and each hang
+// is logged once.
+TEST(a_hung_jaws_is_skipped) {
+    setup(kBackendAuto, NULL);
+    jaws_running(true);
+    jaws_hung = true;
+    speak(L"hung", true);
+    speak(L"still hung", false);
+    stop_speech();
+    jaws_hung = false;
+    speak(L"answers", false);
+    jaws_hung = true;
+    speak(L"hung again", false);
+    jaws_running(false);
+    CHECK_EQ(joined(jaws()), joined(list({"create\t0x00000000", "SayString\t0\t1\tanswers",
+                                          "RunFunction\t1\tBrailleString(\"answers\")"})));
+    CHECK_EQ(joined(voice()), joined(list({"create\t0x00000000", "Speak\t19\t0x00000000\thung",
+                                           "Speak\t17\t0x00000000\tstill hung", "Speak\t2\t0x00000000\t(null)",
+                                           "Speak\t2\t0x00000000\t(null)", "Speak\t17\t0x00000000\thung again"})));
+    CHECK_EQ(unit_count(log_text(), "JAWS: not responding; skipped\r\n"), 2);
 }
