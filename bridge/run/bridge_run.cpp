@@ -41,6 +41,7 @@ struct run_state {
     uint64_t last_game_search = 0;
     bool game_timeout_armed = false;
     uint64_t loop_passes = 0;
+    uint64_t longest_pass = 0;  // ms from a pass's tick to its end
 };
 run_state run;
 
@@ -110,11 +111,14 @@ void run_main_loop(void) {
                 return;
             }
         }
+        const uint64_t took = ticks_since(tick_now(), now);
+        if (took > run.longest_pass) run.longest_pass = took;
     }
 }
 }  // namespace
 
 uint64_t main_loop_passes(void) { return run.loop_passes; }
+uint64_t longest_main_loop_pass(void) { return run.longest_pass; }
 
 int run_bridge(void) {
     renew(run);
