@@ -163,7 +163,9 @@ def poll_cost(bed):
                    stderr=subprocess.DEVNULL, timeout=600).stdout.decode()
     os.remove(path)
     grown = dict((k, float(v)) for k, v in re.findall(r"^(\w+) ([\d.]+)", out, re.M))
-    figure("one poll reading 1 GiB of zeros grown between polls", grown.get("grow_poll_ms", -1), "ms")
+    figure("1 GiB of zeros grown between polls: longest poll", grown.get("grow_poll_ms", -1), "ms")
+    figure("  polls until it is read", grown.get("grow_polls", -1), "polls")
+    figure("  all of them", grown.get("grow_all_ms", -1), "ms")
 
 
 def growth_read(bed):

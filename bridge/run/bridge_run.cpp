@@ -3,6 +3,8 @@
 // the tick once and runs the steps that are due, in a fixed order. The speech file is polled
 // every 50 ms, and at once when the watch reports that it changed; the watch bounds its own
 // waits and drops out when empty reports come at once, so it can neither stop nor spin the loop.
+// A poll reads and speaks for about 20 ms at most; while it leaves lines behind, the next pass
+// only looks at the handles and the queue (a wait of 0 ms) and polls again.
 // The only other thread is the keyboard hook thread, started here and stopped at shutdown; the
 // run never waits for it longer than 2000 ms at start-up or 1500 ms at the end.
 #include "run/bridge_run.h"
@@ -79,12 +81,13 @@ void run_main_loop(void) {
         wait_list waits = {};
         const DWORD game_slot = wait_on(&waits, game_process);
         const DWORD speech_slot = wait_on(&waits, speech_watch_event());
+        const DWORD wait_ms = speech_intake_behind() ? 0 : kPassWaitMs;
         const DWORD waited = MsgWaitForMultipleObjects(waits.count, waits.count ? waits.handles : NULL, FALSE,
-                                                       kPassWaitMs, QS_ALLINPUT);
+                                                       wait_ms, QS_ALLINPUT);
         if (woken_by(waited, game_slot)) {
             log_line("game process %lu exited; quitting", game_pid.load(std::memory_order_acquire));
-            // Lines the mod wrote just before the game ended are still spoken.
-            poll_speech_file();
+            // Lines the mod wrote just before the game ended are still spoken, all of them.
+            poll_speech_file(kReadToEnd);
             return;
         }
         pump_messages();

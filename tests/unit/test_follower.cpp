@@ -5,6 +5,7 @@
 #include <string.h>
 #include <vector>
 #include "intake/follower.h"
+#include "intake/intake.h"
 #include "run/log.h"
 #include "run/seams.h"
 #include "run/settings.h"
@@ -54,7 +55,7 @@ struct follower_case {
     // Lines handed over by one poll.
     lines poll() {
         handed.clear();
-        poll_speech_file();
+        poll_speech_file(kReadToEnd);
         return handed;
     }
     bool write(const std::string& bytes) const { return unit_write_file(file, bytes); }
@@ -257,6 +258,84 @@ TEST(many_chunks_in_one_poll_lose_nothing) {
     CHECK_EQ(c.poll(), lines{"unfinished"});
 }
 
+// Each line handed over takes a millisecond of the fake clock.
+void capture_in_1_ms(char* line, size_t count) {
+    capture(line, count);
+    unit_fake_clock_advance(1);
+}
+
+TEST(a_poll_with_a_budget_stops_after_a_line_and_the_next_goes_on_from_there) {
+    follower_case c(true);
+    unit_fake_clock_install(1000000);
+    seams.speech_line = capture_in_1_ms;
+    std::string bytes;
+    for (int i = 0; bytes.size() < 3 * (size_t)kChunkSize; i++) {
+        if (i % 41 == 0) bytes += std::string(2 * kLineMax + 7, 'L');  // pieces, some across chunk ends
+        bytes += "line " + std::to_string(i) + std::string((size_t)(i * 53) % 700, '.') + "\n";
+    }
+    bytes += "unfinished";
+    c.write(bytes);
+    const lines wanted = split_lines(bytes);
+    lines got;
+    int polls = 0;
+    for (bool more = true; more && polls <= (int)wanted.size(); polls++) {
+        handed.clear();
+        more = poll_speech_file(7);
+        CHECK_EQ(handed.size(), more ? (size_t)7 : wanted.size() % 7);
+        got.insert(got.end(), handed.begin(), handed.end());
+        // Consumed: the lines handed over so far and nothing more, while stopped short.
+        size_t at = 0;
+        for (const std::string& line : got) at += line.size() + (bytes[at + line.size()] == '\n' ? 1 : 0);
+        if (more) CHECK_EQ(follower_read_offset(), (int64_t)at);
+    }
+    CHECK_EQ(polls, (int)wanted.size() / 7 + 1);
+    CHECK(got == wanted);
+    CHECK_EQ(follower_read_offset(), (int64_t)bytes.size());
+    c.append("\n");
+    CHECK_EQ(c.poll(), lines{"unfinished"});
+}
+
+// A burst is read in passes of about 20 ms, each polling again at once; then the 50 ms cadence.
+TEST(a_burst_is_read_over_passes_that_poll_again_at_once) {
+    follower_case c(false);
+    c.write("");
+    unit_fake_clock_install(1000000);
+    start_speech_steps(unit_fake_clock_now());
+    run_speech_steps(unit_fake_clock_now(), false);  // first sight
+    static int line_ms;
+    line_ms = 8;
+    seams.speech_line = [](char* line, size_t count) {
+        capture(line, count);
+        unit_fake_clock_advance(line_ms);
+    };
+    std::string burst;
+    lines wanted;
+    for (int i = 0; i < 10; i++) {
+        burst += "+burst " + std::to_string(i) + "\n";
+        wanted.push_back("+burst " + std::to_string(i));
+    }
+    c.append(burst);
+    unit_fake_clock_advance(50);
+    handed.clear();
+    std::string per_pass;
+    for (int pass = 0; pass < 10 && (pass == 0 || speech_intake_behind()); pass++) {
+        const size_t before = handed.size();
+        run_speech_steps(unit_fake_clock_now(), false);
+        per_pass += std::to_string(handed.size() - before) + " ";
+        unit_fake_clock_advance(1);
+    }
+    CHECK_EQ(per_pass, std::string("3 3 3 1 "));
+    CHECK(handed == wanted);
+    CHECK(!speech_intake_behind());
+    // Read to its end: the next poll comes 50 ms after the last one.
+    c.append("later\n");
+    run_speech_steps(unit_fake_clock_now(), false);
+    CHECK_EQ(handed.size(), wanted.size());
+    unit_fake_clock_advance(50);
+    run_speech_steps(unit_fake_clock_now(), false);
+    CHECK_EQ(handed.back(), std::string("later"));
+}
+
 TEST(file_locked_against_readers_is_waited_for) {
     follower_case c(false);
     c.write("old\n");
@@ -338,7 +417,7 @@ TEST(growth_by_many_megabytes_read_in_fixed_buffers) {
     PROCESS_MEMORY_COUNTERS before = {}, after = {};
     before.cb = after.cb = sizeof before;
     K32GetProcessMemoryInfo(GetCurrentProcess(), &before, sizeof before);
-    poll_speech_file();
+    poll_speech_file(kReadToEnd);
     K32GetProcessMemoryInfo(GetCurrentProcess(), &after, sizeof after);
     CHECK_EQ(zero_pieces, 4096);
     CHECK_EQ(other_lines, 1);
