@@ -258,43 +258,6 @@ TEST(many_chunks_in_one_poll_lose_nothing) {
     CHECK_EQ(c.poll(), lines{"unfinished"});
 }
 
-// Each line handed over takes a millisecond of the fake clock.
-void capture_in_1_ms(char* line, size_t count) {
-    capture(line, count);
-    unit_fake_clock_advance(1);
-}
-
-TEST(a_poll_with_a_budget_stops_after_a_line_and_the_next_goes_on_from_there) {
-    follower_case c(true);
-    unit_fake_clock_install(1000000);
-    seams.speech_line = capture_in_1_ms;
-    std::string bytes;
-    for (int i = 0; bytes.size() < 3 * (size_t)kChunkSize; i++) {
-        if (i % 41 == 0) bytes += std::string(2 * kLineMax + 7, 'L');  // pieces, some across chunk ends
-        bytes += "line " + std::to_string(i) + std::string((size_t)(i * 53) % 700, '.') + "\n";
-    }
-    bytes += "unfinished";
-    c.write(bytes);
-    const lines wanted = split_lines(bytes);
-    lines got;
-    int polls = 0;
-    for (bool more = true; more && polls <= (int)wanted.size(); polls++) {
-        handed.clear();
-        more = poll_speech_file(7);
-        CHECK_EQ(handed.size(), more ? (size_t)7 : wanted.size() % 7);
-        got.insert(got.end(), handed.begin(), handed.end());
-        // Consumed: the lines handed over so far and nothing more, while stopped short.
-        size_t at = 0;
-        for (const std::string& line : got) at += line.size() + (bytes[at + line.size()] == '\n' ? 1 : 0);
-        if (more) CHECK_EQ(follower_read_offset(), (int64_t)at);
-    }
-    CHECK_EQ(polls, (int)wanted.size() / 7 + 1);
-    CHECK(got == wanted);
-    CHECK_EQ(follower_read_offset(), (int64_t)bytes.size());
-    c.append("\n");
-    CHECK_EQ(c.poll(), lines{"unfinished"});
-}
-
 // A burst is read in passes of about 20 ms, each polling again at once; then the 50 ms cadence.
 TEST(a_burst_is_read_over_passes_that_poll_again_at_once) {
     follower_case c(false);
@@ -302,11 +265,9 @@ TEST(a_burst_is_read_over_passes_that_poll_again_at_once) {
     unit_fake_clock_install(1000000);
     start_speech_steps(unit_fake_clock_now());
     run_speech_steps(unit_fake_clock_now(), false);  // first sight
-    static int line_ms;
-    line_ms = 8;
-    seams.speech_line = [](char* line, size_t count) {
+    seams.speech_line = [](char* line, size_t count) {  // each line takes 8 ms
         capture(line, count);
-        unit_fake_clock_advance(line_ms);
+        unit_fake_clock_advance(8);
     };
     std::string burst;
     lines wanted;
