@@ -8,10 +8,16 @@
 // A failed information query, seek or read is not logged: the poll just ends, what was handed
 // over stays consumed, and the next poll 50 ms later tries again. A line per failed poll would
 // bury the log; the lines here are the file's first sight and each reset.
+//
+// Each line handed over may cost the screen reader's round trips, so a poll given a budget stops
+// once it is spent, right after a line: read_offset then points just past that line's bytes, and
+// the rest of the chunk is read again by the next poll. A chunk that completes no line is
+// consumed whole, its bytes kept as the partial line, as between any two polls.
 #include "intake/follower.h"
 #include <windows.h>
 #include <string.h>
 #include "intake/protocol.h"
+#include "run/clock.h"
 #include "run/log.h"
 #include "run/seams.h"
 #include "run/settings.h"
@@ -88,16 +94,22 @@ void hand_over_line(void) {
     follower.line_length = 0;
 }
 
+bool past(uint64_t deadline) { return deadline != kReadToEnd && tick_now() >= deadline; }
+
 // Cuts bytes into lines at line feeds; a line that reaches kLineMax is handed over as a piece
-// when its next byte arrives, so a line of exactly kLineMax bytes still arrives whole.
-void assemble_lines(const char* bytes, size_t count) {
+// when its next byte arrives, so a line of exactly kLineMax bytes still arrives whole. Returns
+// how many bytes it consumed: fewer than count when the deadline passed after a line.
+size_t assemble_lines(const char* bytes, size_t count, uint64_t deadline) {
     const char* p = bytes;
     const char* end = bytes + count;
     while (p < end) {
         const char* feed = (const char*)memchr(p, '\n', (size_t)(end - p));
         const char* stop = feed ? feed : end;
         while (p < stop) {
-            if (follower.line_length == (uint64_t)kLineMax) hand_over_line();
+            if (follower.line_length == (uint64_t)kLineMax) {
+                hand_over_line();
+                if (past(deadline)) return (size_t)(p - bytes);
+            }
             size_t room = (size_t)kLineMax - (size_t)follower.line_length;
             size_t n = (size_t)(stop - p) < room ? (size_t)(stop - p) : room;
             memcpy(follower.line_buffer + follower.line_length, p, n);
@@ -107,25 +119,28 @@ void assemble_lines(const char* bytes, size_t count) {
         if (feed) {
             hand_over_line();
             p = feed + 1;
+            if (past(deadline)) break;
         }
     }
+    return (size_t)(p - bytes);
 }
 
 // Reads from read_offset up to size, never beyond: bytes appended meanwhile wait for the next
-// poll. A failed read ends the poll; what was handed over stays consumed.
-void read_new_bytes(HANDLE file, int64_t size) {
+// poll. A failed read ends the poll; what was handed over stays consumed. True when the deadline
+// ended it before size.
+bool read_new_bytes(HANDLE file, int64_t size, uint64_t deadline) {
     LARGE_INTEGER at;
     at.QuadPart = follower.read_offset;
-    if (!SetFilePointerEx(file, at, NULL, FILE_BEGIN)) return;
-    int64_t remaining = size - follower.read_offset;
-    while (remaining > 0) {
+    if (!SetFilePointerEx(file, at, NULL, FILE_BEGIN)) return false;
+    while (follower.read_offset < size) {
+        int64_t remaining = size - follower.read_offset;
         DWORD want = remaining < kChunkSize ? (DWORD)remaining : (DWORD)kChunkSize;
         DWORD got = 0;
-        if (!ReadFile(file, follower.chunk, want, &got, NULL) || got == 0) return;
-        assemble_lines(follower.chunk, got);
-        follower.read_offset += got;
-        remaining -= got;
+        if (!ReadFile(file, follower.chunk, want, &got, NULL) || got == 0) return false;
+        follower.read_offset += (int64_t)assemble_lines(follower.chunk, got, deadline);
+        if (follower.read_offset < size && past(deadline)) return true;
     }
+    return false;
 }
 
 // The file was there at the very first poll: --from-start decides whether its lines are old news.
@@ -147,14 +162,15 @@ void start_speech_follower(bool from_start_flag) {
     follower.read_from_start = from_start_flag;
 }
 
-void poll_speech_file(void) {
+bool poll_speech_file(uint64_t budget_ms) {
+    const uint64_t deadline = budget_ms == kReadToEnd ? kReadToEnd : tick_now() + budget_ms;
     HANDLE file = CreateFileW(speech_file_path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                               NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
     if (file == INVALID_HANDLE_VALUE) {
         DWORD error = GetLastError();
         // Someone holds the file open without letting readers in: it is still there, and
         // taking it for removed would read it all again once they let go.
-        if (error == ERROR_SHARING_VIOLATION) return;
+        if (error == ERROR_SHARING_VIOLATION) return false;
         if (!follower.first_poll_done) {
             follower.first_poll_done = true;
             log_line("speech file not present yet; will read it from the start when it appears");
@@ -163,12 +179,12 @@ void poll_speech_file(void) {
             follower.identity_known = false;
             reset_follower("file removed");
         }
-        return;
+        return false;
     }
     BY_HANDLE_FILE_INFORMATION info;
     if (!GetFileInformationByHandle(file, &info)) {  // not logged: see above
         CloseHandle(file);
-        return;
+        return false;
     }
     const int64_t size = (int64_t)(((uint64_t)info.nFileSizeHigh << 32) | info.nFileSizeLow);
     if (!follower.first_poll_done) {
@@ -186,8 +202,9 @@ void poll_speech_file(void) {
         check_fingerprint(file, size);
     else
         follower.fingerprint_length = 0;
-    if (size > follower.read_offset) read_new_bytes(file, size);
+    const bool more = size > follower.read_offset && read_new_bytes(file, size, deadline);
     CloseHandle(file);
+    return more;
 }
 
 int64_t follower_read_offset(void) { return follower.read_offset; }

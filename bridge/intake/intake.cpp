@@ -10,6 +10,7 @@ constexpr uint64_t kSpeechPollMs = 50;
 // ---- Step state: main thread only.
 struct steps_state {
     uint64_t last_speech_poll = 0;  // 0: the first pass polls
+    bool behind = false;            // the last poll left bytes it had measured unread
 };
 constinit steps_state steps;
 }  // namespace
@@ -22,11 +23,13 @@ void start_speech_steps(uint64_t now) {
 void run_speech_steps(uint64_t now, bool woke) {
     // The report is taken whenever it came, so the watch asks for the next one.
     const bool changed = woke && take_speech_watch();
-    if (!changed && now - steps.last_speech_poll < kSpeechPollMs) return;
-    poll_speech_file();
+    if (!changed && !steps.behind && now - steps.last_speech_poll < kSpeechPollMs) return;
+    steps.behind = poll_speech_file(kSpeechPassBudgetMs);
     steps.last_speech_poll = now;
     check_speech_watchdog();
     keep_speech_watch(now);
 }
+
+bool speech_intake_behind(void) { return steps.behind; }
 
 void reset_speech_steps(void) { renew(steps); }

@@ -3,6 +3,8 @@
 // the tick once and runs the steps that are due, in a fixed order. The speech file is polled
 // every 50 ms, and at once when the watch reports that it changed; the watch bounds its own
 // waits and drops out when empty reports come at once, so it can neither stop nor spin the loop.
+// A poll reads and speaks for about 20 ms at most; while it leaves lines behind, the next pass
+// only looks at the handles and the queue (a wait of 0 ms) and polls again.
 // The only other thread is the keyboard hook thread, started here and stopped at shutdown; the
 // run never waits for it longer than 2000 ms at start-up or 1500 ms at the end.
 #include "run/bridge_run.h"
@@ -41,6 +43,7 @@ struct run_state {
     uint64_t last_game_search = 0;
     bool game_timeout_armed = false;
     uint64_t loop_passes = 0;
+    uint64_t longest_pass = 0;  // ms from a pass's tick to its end
 };
 constinit run_state run;
 
@@ -78,12 +81,13 @@ void run_main_loop(void) {
         wait_list waits = {};
         const DWORD game_slot = wait_on(&waits, game_process);
         const DWORD speech_slot = wait_on(&waits, speech_watch_event());
+        const DWORD wait_ms = speech_intake_behind() ? 0 : kPassWaitMs;
         const DWORD waited = MsgWaitForMultipleObjects(waits.count, waits.count ? waits.handles : NULL, FALSE,
-                                                       kPassWaitMs, QS_ALLINPUT);
+                                                       wait_ms, QS_ALLINPUT);
         if (woken_by(waited, game_slot)) {
             log_line("game process %lu exited; quitting", game_pid.load(std::memory_order_acquire));
-            // Lines the mod wrote just before the game ended are still spoken.
-            poll_speech_file();
+            // Lines the mod wrote just before the game ended are still spoken, all of them.
+            poll_speech_file(kReadToEnd);
             return;
         }
         pump_messages();
@@ -110,11 +114,14 @@ void run_main_loop(void) {
                 return;
             }
         }
+        const uint64_t took = ticks_since(tick_now(), now);
+        if (took > run.longest_pass) run.longest_pass = took;
     }
 }
 }  // namespace
 
 uint64_t main_loop_passes(void) { return run.loop_passes; }
+uint64_t longest_main_loop_pass(void) { return run.longest_pass; }
 
 int run_bridge(void) {
     renew(run);

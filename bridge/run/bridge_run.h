@@ -9,3 +9,5 @@
 int run_bridge(void);
 // Tests only: passes of the main loop since the last run began (read once run_bridge returned).
 uint64_t main_loop_passes(void);
+// Tests only: the longest pass of that run in ms, from its tick to its end (the wait excluded).
+uint64_t longest_main_loop_pass(void);

@@ -22,12 +22,14 @@ wchar_t record_path[kPathCap];
 wchar_t control_path[kPathCap];
 
 // Answers a call: 1722 for every call while running is not 1, else the call's own status key.
-// speakText may first hold its caller (a frozen NVDA).
+// Every call may first hold its caller a little (a slow NVDA), and speakText longer (a frozen one).
 error_status_t serve(const char* call, const char* status_key, const wchar_t* text) {
     unsigned long long arrived = rec_time_us();
     char content[4096];
     ctl_read_file(control_path, content, sizeof content);
     unsigned long status = kNotRunning;
+    const long long call_ms = ctl_value(content, "call_delay_ms", 0);
+    if (call_ms > 0) Sleep((DWORD)call_ms);
     if (ctl_value(content, "running", 1) == 1) {
         status = (unsigned long)ctl_value(content, status_key, 0);
         long long block_ms = strcmp(call, "speakText") == 0 ? ctl_value(content, "speak_block_ms", 0) : 0;

@@ -5,6 +5,7 @@
 #include <string.h>
 #include <vector>
 #include "intake/follower.h"
+#include "intake/intake.h"
 #include "run/log.h"
 #include "run/seams.h"
 #include "run/settings.h"
@@ -54,7 +55,7 @@ struct follower_case {
     // Lines handed over by one poll.
     lines poll() {
         handed.clear();
-        poll_speech_file();
+        poll_speech_file(kReadToEnd);
         return handed;
     }
     bool write(const std::string& bytes) const { return unit_write_file(file, bytes); }
@@ -257,6 +258,45 @@ TEST(many_chunks_in_one_poll_lose_nothing) {
     CHECK_EQ(c.poll(), lines{"unfinished"});
 }
 
+// A burst is read in passes of about 20 ms, each polling again at once; then the 50 ms cadence.
+TEST(a_burst_is_read_over_passes_that_poll_again_at_once) {
+    follower_case c(false);
+    c.write("");
+    unit_fake_clock_install(1000000);
+    start_speech_steps(unit_fake_clock_now());
+    run_speech_steps(unit_fake_clock_now(), false);  // first sight
+    seams.speech_line = [](char* line, size_t count) {  // each line takes 8 ms
+        capture(line, count);
+        unit_fake_clock_advance(8);
+    };
+    std::string burst;
+    lines wanted;
+    for (int i = 0; i < 10; i++) {
+        burst += "+burst " + std::to_string(i) + "\n";
+        wanted.push_back("+burst " + std::to_string(i));
+    }
+    c.append(burst);
+    unit_fake_clock_advance(50);
+    handed.clear();
+    std::string per_pass;
+    for (int pass = 0; pass < 10 && (pass == 0 || speech_intake_behind()); pass++) {
+        const size_t before = handed.size();
+        run_speech_steps(unit_fake_clock_now(), false);
+        per_pass += std::to_string(handed.size() - before) + " ";
+        unit_fake_clock_advance(1);
+    }
+    CHECK_EQ(per_pass, std::string("3 3 3 1 "));
+    CHECK(handed == wanted);
+    CHECK(!speech_intake_behind());
+    // Read to its end: the next poll comes 50 ms after the last one.
+    c.append("later\n");
+    run_speech_steps(unit_fake_clock_now(), false);
+    CHECK_EQ(handed.size(), wanted.size());
+    unit_fake_clock_advance(50);
+    run_speech_steps(unit_fake_clock_now(), false);
+    CHECK_EQ(handed.back(), std::string("later"));
+}
+
 TEST(file_locked_against_readers_is_waited_for) {
     follower_case c(false);
     c.write("old\n");
@@ -338,7 +378,7 @@ TEST(growth_by_many_megabytes_read_in_fixed_buffers) {
     PROCESS_MEMORY_COUNTERS before = {}, after = {};
     before.cb = after.cb = sizeof before;
     K32GetProcessMemoryInfo(GetCurrentProcess(), &before, sizeof before);
-    poll_speech_file();
+    poll_speech_file(kReadToEnd);
     K32GetProcessMemoryInfo(GetCurrentProcess(), &after, sizeof after);
     CHECK_EQ(zero_pieces, 4096);
     CHECK_EQ(other_lines, 1);

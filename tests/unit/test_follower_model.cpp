@@ -4,7 +4,9 @@
 // first bytes, deletions, re-creations, another file moved over it, a folder in its place, a lock
 // against readers during a poll). Before each poll the test looks at the file exactly as the
 // follower will (same open, same identity query) and lets the model, which works on whole-file
-// strings, say which lines that poll must hand over and which log lines it must write.
+// strings, say which lines that poll must hand over and which log lines it must write. Half the
+// polls have a budget of a few lines (each line handed over takes 1 ms of a fake clock), so that
+// writes also come between a poll that stopped short and the one that goes on.
 //
 // FOLLOWER_MODEL_SEQUENCES sets the number of sequences (default 3000), FOLLOWER_MODEL_SEED the
 // first sequence's seed; sequence i uses seed + i, and a failure prints how to replay it alone.
@@ -66,8 +68,12 @@ struct model {
         partial.clear();
     }
 
-    lines poll(const snapshot& s) {
+    // max_lines: the poll stops after that many lines (0: no limit); more tells that it did so
+    // before the end.
+    bool more = false;
+    lines poll(const snapshot& s, size_t max_lines = 0) {
         lines out;
+        more = false;
         if (!s.opened) {
             if (s.error == ERROR_SHARING_VIOLATION) return out;
             if (!first_poll_done) {
@@ -112,11 +118,21 @@ struct model {
             if (b == '\n') {
                 out.push_back(partial);
                 partial.clear();
+                if (out.size() == max_lines) {
+                    offset = i + 1;
+                    more = offset < size;
+                    return out;
+                }
                 continue;
             }
             if (partial.size() == (size_t)kLineMax) {
                 out.push_back(partial);
                 partial.clear();
+                if (out.size() == max_lines) {
+                    offset = i;
+                    more = true;
+                    return out;
+                }
             }
             partial += b;
         }
@@ -128,7 +144,10 @@ struct model {
 // ---- The writer's world -------------------------------------------------------------------------
 std::wstring file_path, other_path, log_file;
 lines handed;
-void capture(char* line, size_t count) { handed.push_back(std::string(line, count)); }
+void capture(char* line, size_t count) {
+    handed.push_back(std::string(line, count));
+    unit_fake_clock_advance(1);
+}
 
 const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
@@ -240,6 +259,7 @@ lines log_messages(void) {
 // One random sequence: the file's state at the start, then steps of writer operations and a poll.
 sequence_result run_sequence(unsigned long long seed) {
     rng r = {seed};
+    rng budgets = {seed ^ 0xB0D9E7ULL};  // apart, so a seed writes the same with or without them
     std::string trace;
     DeleteFileW(file_path.c_str());
     RemoveDirectoryW(file_path.c_str());
@@ -368,13 +388,19 @@ sequence_result run_sequence(unsigned long long seed) {
         }
         snapshot s = look();
         bool first_poll = !m.first_poll_done;
-        lines expected = m.poll(s);
+        const size_t max_lines = budgets.chance(50) ? 1 + budgets.below(6) : 0;
+        lines expected = m.poll(s, max_lines);
         if (first_poll && s.opened && m.first_poll_done && !m.from_start) start_size = s.content.size();
         handed.clear();
-        poll_speech_file();
+        const bool more = poll_speech_file(max_lines ? max_lines : kReadToEnd);
         if (lock != INVALID_HANDLE_VALUE) CloseHandle(lock);
-        trace += " | poll";
+        trace += max_lines ? " | poll(" + std::to_string(max_lines) + ")" : " | poll";
         all_handed.insert(all_handed.end(), handed.begin(), handed.end());
+        if (more != m.more) {
+            close_log();
+            return {false, "step " + std::to_string(step) + ": more " + std::to_string(more) + ", model " +
+                               std::to_string(m.more) + "  ||  ops: " + trace};
+        }
         if (handed != expected) {
             close_log();
             return {false, "step " + std::to_string(step) + ": lines " + shown(handed) + ", model " + shown(expected) +
@@ -390,7 +416,7 @@ sequence_result run_sequence(unsigned long long seed) {
     snapshot s = look();
     lines expected = m.poll(s);
     handed.clear();
-    poll_speech_file();
+    poll_speech_file(kReadToEnd);
     all_handed.insert(all_handed.end(), handed.begin(), handed.end());
     close_log();
     if (handed != expected) return {false, "last poll: lines " + shown(handed) + ", model " + shown(expected) + "  ||  ops: " + trace};
@@ -439,6 +465,7 @@ TEST(follower_matches_model_over_random_sequences) {
     format_wide(speech_file_path, kPathCap, L"%ls", file_path.c_str());
     format_wide(log_path, kPathCap, L"%ls", log_file.c_str());
     seams.speech_line = capture;
+    unit_fake_clock_install(1000000);
     DWORD started = GetTickCount();
     int failures = 0;
     unsigned long long ran = 0;
