@@ -100,8 +100,10 @@ def burst(bed):
     # NVDA reads its control file and writes its record at each: the pace is theirs.
     figure("burst: first to last speakText", first_to_last, "ms")
     figure("burst: write to first speakText", to_first, "ms")
-    # The hotkeys, the menu keys, the game's exit and the hang watch wait for the pass to end.
-    figure("burst: longest main-loop pass", passes.get("longest_pass_ms", -1), "ms")
+    # The hotkeys, the menu keys, the game's exit and the hang watch wait for the pass to end;
+    # F1 should reach cmd.txt within about 100 ms of its press.
+    figure("burst: longest main-loop pass", passes.get("longest_pass_ms", -1), "ms", 100)
+    print("   %-52s %12.3f ms" % ("  before the 20 ms bound (one pass read it all)", 102963), flush=True)
     # The 4.2 s target was set for the stand-in client DLL, before NV Access's client came.
     figure("the same burst, stand-in client DLL: first to last", burst_of(bed, "stub", client="stub")[1], "ms", 4200)
     figure("the same burst, poll-only build: first to last",
@@ -187,7 +189,8 @@ def growth_read(bed):
     took = time.time() - grown
     end_bridge(scene, game, bridge)
     passes = main_loop_passes(scene)
-    figure("1 GiB appended at once: longest main-loop pass", passes.get("longest_pass_ms", -1), "ms")
+    figure("1 GiB appended at once: longest main-loop pass", passes.get("longest_pass_ms", -1), "ms", 100)
+    print("   %-52s %12.3f ms" % ("  before the 20 ms bound (one pass read it all)", 3693), flush=True)
     figure("  the same: growth to its last line logged", took * 1000, "ms")
 
 
