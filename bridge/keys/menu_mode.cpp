@@ -119,6 +119,9 @@ struct mode_state {
 };
 constinit mode_state mode;
 
+// A mod "1" within kReopenQuietMs of at (a close, or a refused opening; 0: none) follows it.
+bool just_ended(uint64_t now, uint64_t at) { return at != 0 && ticks_since(now, at) <= kReopenQuietMs; }
+
 // White space, an optional sign, then digits up to the first non-digit; no digits give 0.
 long read_state_number(const char* text) {
     while (*text == ' ' || (*text >= '\t' && *text <= '\r')) text++;
@@ -380,10 +383,8 @@ void poll_menu_state(uint64_t now) {
     if (!space) return;
     const long number = read_state_number(space + 1);
     if (number == 1) {
-        const bool closed_long_ago = mode.menu_closed_at == 0 || ticks_since(now, mode.menu_closed_at) > kReopenQuietMs;
         // The mod following a refused F2 was told with that refusal's "NoHook".
-        const bool refused_long_ago = mode.refused_at == 0 || ticks_since(now, mode.refused_at) > kReopenQuietMs;
-        if (!menu_is_open() && closed_long_ago && refused_long_ago)
+        if (!menu_is_open() && !just_ended(now, mode.menu_closed_at) && !just_ended(now, mode.refused_at))
             open_menu_mode("opened by the Lua mod");
     } else if (number == 0) {
         close_menu_mode("Lua closed the menu");

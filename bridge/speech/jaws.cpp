@@ -89,7 +89,8 @@ IDispatch* jaws_api(void) {
 }
 
 // Calls a member with its arguments in the order the member takes them. For a member that
-// answers, *answer is its answer read as a truth value (JAWS may give TRUE as an integer). Returns
+// answers, *answer is its answer read as a truth value (JAWS may give TRUE as an integer), false
+// whenever the call failed. Returns
 // the first failure of the call (looking up the name, the call, reading the answer), else S_OK.
 HRESULT call_jaws(jaws_member member, VARIANT* arguments, UINT count, bool* answer) {
     if (answer) *answer = false;
@@ -145,7 +146,7 @@ bool jaws_speak(const wchar_t* text, bool interrupt) {
     bool took = false;
     const HRESULT hr = call_jaws(kSayString, arguments, 2, &took);
     SysFreeString(copy);
-    if (took && SUCCEEDED(hr)) return true;
+    if (took) return true;
     // A FALSE answer logs S_OK: the call went through and JAWS refused the text.
     if (!jaws.say_failure_logged) log_line("JAWS: SayString failed (hr=0x%08lx)", (unsigned long)hr);
     jaws.say_failure_logged = true;
@@ -177,8 +178,7 @@ void jaws_braille(const wchar_t* text) {
         }
         memcpy(call + at, kBrailleCallTail, tail * sizeof(wchar_t));
         VARIANT argument = text_argument(call);
-        const HRESULT hr = call_jaws(kRunFunction, &argument, 1, &shown);
-        shown = shown && SUCCEEDED(hr);
+        call_jaws(kRunFunction, &argument, 1, &shown);
         SysFreeString(call);
     }
     if (shown || jaws.braille_failure_logged) return;

@@ -79,9 +79,8 @@ def test_say_through_each_route(scene):
 
 def test_jaws_speaks_when_nvda_does_not_and_braille_follows_both_screen_readers(scene):
     """--say through JAWS under auto, its braille with the quotes turned, the object released
-    before the end; a JAWS whose window stopped taking messages is skipped for the voice; NV
-    Access's client shows the text on the display too, a refusal is logged and speech goes on;
-    Braille=0 leaves the display alone."""
+    before the end; NV Access's client shows the text on the display too, a refusal is logged and
+    speech goes on; Braille=0 leaves the display alone."""
     scene.install_nvda()
     scene.nvda_control(running=0)
     jaws = scene.start_jaws_window()
@@ -92,12 +91,6 @@ def test_jaws_speaks_when_nvda_does_not_and_braille_follows_both_screen_readers(
     assert [c[1:] for c in scene.jaws_calls()] == [
         ["create", "0x00000000"], ["SayString", "1", "1", 'He said "go"'],
         ["RunFunction", "1", "BrailleString(\"He said 'go'\")"], ["release"]]
-    h.freeze(jaws)
-    time.sleep(6)  # Wine calls a window hung about 5 s after it stopped taking messages
-    assert scene.run("--say", "JAWS hangs") == 10
-    assert scene.log_messages()[-4:] == ["say!: JAWS hangs", "JAWS: not responding; skipped", "SAPI: voice created",
-                                         "speech output now: SAPI"]
-    assert len(scene.jaws_calls()) == 4
     jaws.exit()
     jaws.wait(10)
 
