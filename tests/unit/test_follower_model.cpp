@@ -113,27 +113,22 @@ struct model {
         } else {
             fingerprint.clear();
         }
+        // Hands the partial line over; true when that spent the budget, the poll ending before next.
+        const auto spent = [&](size_t next) {
+            out.push_back(partial);
+            partial.clear();
+            if (out.size() != max_lines) return false;
+            offset = next;
+            more = next < size;
+            return true;
+        };
         for (size_t i = offset; i < size; i++) {
             char b = s.content[i];
             if (b == '\n') {
-                out.push_back(partial);
-                partial.clear();
-                if (out.size() == max_lines) {
-                    offset = i + 1;
-                    more = offset < size;
-                    return out;
-                }
+                if (spent(i + 1)) return out;
                 continue;
             }
-            if (partial.size() == (size_t)kLineMax) {
-                out.push_back(partial);
-                partial.clear();
-                if (out.size() == max_lines) {
-                    offset = i;
-                    more = true;
-                    return out;
-                }
-            }
+            if (partial.size() == (size_t)kLineMax && spent(i)) return out;
             partial += b;
         }
         if (size > offset) offset = size;
