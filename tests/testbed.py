@@ -19,6 +19,8 @@ ALT_GAME_EXE = "Quellmoor-Win64-Shipping.exe"
 SPVOICE_CLSID = "{96749377-3391-11D2-9EE3-00C04F797396}"
 JAWS_PROGID = "FreedomSci.JawsApi"
 JAWS_CLSID = "{ED206472-812A-4F94-B893-EC21452F9C2D}"  # the stand-in's own
+# The stand-in COM servers the prefix registers: DLL, class, ProgID that names the class (or None).
+COM_STANDINS = (("voice_stub.dll", SPVOICE_CLSID, None), ("jaws_stub.dll", JAWS_CLSID, JAWS_PROGID))
 JAWS_WINDOW_CLASS = "JFWUI2"
 # NV Access's controller clients as the project vendors them, by NVDA version; each speaks to the
 # stand-in NVDA (doubles/nvda_server.exe).
@@ -136,15 +138,14 @@ class TestBed:
         subprocess.run(args, env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
 
     def _registry(self):
-        # The stand-in voice answers for SpVoice in this prefix.
-        voice = os.path.join(self.doubles, "voice_stub.dll")
-        if os.path.exists(voice):
-            self.reg_add(r"HKCR\CLSID\%s\InprocServer32" % SPVOICE_CLSID, None, "REG_SZ", win_path(voice))
-        # And the stand-in JAWS API for its ProgID.
-        jaws = os.path.join(self.doubles, "jaws_stub.dll")
-        if os.path.exists(jaws):
-            self.reg_add(r"HKCR\%s\CLSID" % JAWS_PROGID, None, "REG_SZ", JAWS_CLSID)
-            self.reg_add(r"HKCR\CLSID\%s\InprocServer32" % JAWS_CLSID, None, "REG_SZ", win_path(jaws))
+        # The stand-in voice answers for SpVoice in this prefix, the stand-in JAWS API for its ProgID.
+        for dll, clsid, progid in COM_STANDINS:
+            path = os.path.join(self.doubles, dll)
+            if not os.path.exists(path):
+                continue
+            if progid:
+                self.reg_add(r"HKCR\%s\CLSID" % progid, None, "REG_SZ", clsid)
+            self.reg_add(r"HKCR\CLSID\%s\InprocServer32" % clsid, None, "REG_SZ", win_path(path))
 
     def scene(self, name):
         return Scene(self, name)

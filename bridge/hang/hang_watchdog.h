@@ -8,7 +8,7 @@
 #include <windows.h>
 
 void check_game_hang(void);
-// Tests only: one dump attempt of game_pid into dump_dir; true when a dump file was written. Loads
+// Exported for tests: one dump attempt of game_pid into dump_dir; true when a dump file was written. Loads
 // dbghelp.dll from the system folder for the attempt and frees it again.
 bool write_hang_dump(void);
 // The real dump call, as the seam table holds it: MiniDumpWriteDump of the dbghelp that

@@ -161,8 +161,11 @@ void tick_startup_announcement(uint64_t now) {
     // What counts is the first time the window was in front, not whether it still is.
     if (protocol.front_seen_at == 0 && game_window_in_front()) protocol.front_seen_at = now;
     bool settled = protocol.front_seen_at != 0 && ticks_since(now, protocol.front_seen_at) > kFrontSettleMs;
-    if (settled || ticks_since(now, protocol.held_since) > kHoldLimitMs)
-        release_startup_announcement(protocol.front_seen_at != 0 ? "game window in front" : "15 s passed");
+    if (!settled && ticks_since(now, protocol.held_since) <= kHoldLimitMs) return;
+    char reason[32] = "game window in front";
+    if (protocol.front_seen_at == 0)
+        format_narrow(reason, sizeof reason, "%d s passed", (int)(kHoldLimitMs / 1000));
+    release_startup_announcement(reason);
 }
 
 void check_speech_watchdog(void) {

@@ -25,9 +25,9 @@ void keep_speech_watch(uint64_t now);
 // Shutdown: ends the watch and closes its handles.
 void stop_speech_watch(void);
 
-// Tests only: the folder to watch for path and the file's name in it: the full path (GetFullPathNameW) cut
-// at its last `\` or `/`, a root keeping its backslash ("C:\", "\\server\share\"). False when
-// the path has no full form within kPathCap units.
+// Exported for tests: the folder to watch for path and the file's name in it: the full path
+// (GetFullPathNameW) cut at its last `\` or `/`, a root keeping its backslash ("C:\",
+// "\\server\share\"). False when the path has no full form within kPathCap units.
 bool speech_watch_target(const wchar_t* path, wchar_t folder[kPathCap], wchar_t name[kPathCap]);
 
 // Tests only: stop_speech_watch, and the report slots given up on all free again (a stand-in

@@ -64,19 +64,19 @@ void start_hook_thread(DWORD wait_ms);
 // Main thread, at shutdown: asks the thread to remove the hook and end, waits up to wait_ms.
 void stop_hook_thread(DWORD wait_ms);
 
-// Tests only: the hook procedure, which the thread installs.
+// Exported for tests: the hook procedure, which the thread installs.
 LRESULT CALLBACK keyboard_hook_proc(int code, WPARAM wparam, LPARAM lparam);
-// Tests only: any of the 13 tracked modifiers (Shift, Ctrl, Alt in generic, left and right codes,
+// Exported for tests: any of the 13 tracked modifiers (Shift, Ctrl, Alt in generic, left and right codes,
 // both Windows keys, Insert, Caps Lock) down as far as the hook knows. Hook thread.
 bool any_modifier_down(void);
 
-// Tests only: the producer side (hook procedure); false when the ring is full and the event was
+// Exported for tests: the producer side (hook procedure); false when the ring is full and the event was
 // dropped.
 bool push_menu_key(uint8_t code);
 // Consumer side (main thread); false when the ring is empty.
 bool pop_menu_key(menu_key_event* out);
 
-// Tests only: what MSG_HOOK_ARM does to the tables of a new hook that is silent or replaces no
+// Exported for tests: what MSG_HOOK_ARM does to the tables of a new hook that is silent or replaces no
 // installed hook: clear all three, take the current generation, seed the modifiers and menu keys
 // from read_key_state. Hook thread.
 void seed_hook_tables(void);

@@ -2,13 +2,13 @@
 // IDispatch, as clients of the real one do. Answers come from jaws_control.txt and calls are
 // recorded in jaws_calls.txt, both in the folder named by JAWS_STUB_DIR (no variable: nothing
 // recorded, default answers). The object keeps no state but its count, so any thread may call it.
+#include "com_server.h"
 #include "record.h"
 #include <ole2.h>
 #include <oleauto.h>
 #include <stdio.h>
 #include <string.h>
 #include <wchar.h>
-#include <new>
 
 // Ours, not the real server's: the test prefix maps the ProgID to it.
 static const GUID STUB_CLSID_JawsApi = {0xED206472, 0x812A, 0x4F94, {0xB8, 0x93, 0xEC, 0x21, 0x45, 0x2F, 0x9C, 0x2D}};
@@ -29,26 +29,6 @@ static const Member kMembers[] = {
 };
 static const size_t kMemberCount = sizeof(kMembers) / sizeof(kMembers[0]);
 
-static volatile LONG live_objects = 0;
-static volatile LONG server_locks = 0;
-
-static bool stub_file(const wchar_t* name, wchar_t* out, size_t cap) {
-    wchar_t folder[1024];
-    DWORD n = GetEnvironmentVariableW(L"JAWS_STUB_DIR", folder, 1024);
-    if (n == 0 || n >= 1024) return false;
-    return path_join(out, cap, folder, name);
-}
-
-static void record(const char* head, const wchar_t* text) {
-    wchar_t path[1100];
-    if (stub_file(L"jaws_calls.txt", path, 1100)) rec_event(path, head, text);
-}
-
-static long long control(const char* key, long long fallback) {
-    wchar_t path[1100];
-    return stub_file(L"jaws_control.txt", path, 1100) ? ctl_file_value(path, key, fallback) : fallback;
-}
-
 static const Member* member_by_id(DISPID id) {
     for (size_t i = 0; i < kMemberCount; i++)
         if (kMembers[i].id == id) return &kMembers[i];
@@ -58,7 +38,7 @@ static const Member* member_by_id(DISPID id) {
 static void record_refusal(HRESULT hr, const wchar_t* member) {
     char head[48];
     snprintf(head, sizeof(head), "refused\t0x%08lX", (unsigned long)hr);
-    record(head, member);
+    stub_record(head, member);
 }
 
 // Argument i in call order; rgvarg holds them last first.
@@ -77,7 +57,7 @@ static HRESULT take_arg(const DISPPARAMS* params, UINT i, VARTYPE type, VARIANT*
 static void put_bool(VARIANT* result, bool value) {
     if (!result) return;
     VariantInit(result);
-    if (control("answer_vt", VT_BOOL) == VT_I4) {
+    if (stub_control("answer_vt", VT_BOOL) == VT_I4) {
         V_VT(result) = VT_I4;
         V_I4(result) = value ? 1 : 0;
         return;
@@ -115,7 +95,7 @@ static bool decode_call(const wchar_t* call, wchar_t* out) {
     }
 }
 
-static bool control_result(const char* key) { return control(key, 1) != 0; }
+static bool control_result(const char* key) { return stub_control(key, 1) != 0; }
 
 static HRESULT say_string(const DISPPARAMS* params, VARIANT* result, UINT* arg_err) {
     VARIANT text, interrupt;
@@ -129,7 +109,7 @@ static HRESULT say_string(const DISPPARAMS* params, VARIANT* result, UINT* arg_e
     bool said = control_result("say_result");
     char head[48];
     snprintf(head, sizeof(head), "SayString\t%d\t%d", V_BOOL(&interrupt) != VARIANT_FALSE ? 1 : 0, said ? 1 : 0);
-    record(head, V_BSTR(&text) ? V_BSTR(&text) : L"");
+    stub_record(head, V_BSTR(&text) ? V_BSTR(&text) : L"");
     VariantClear(&text);
     put_bool(result, said);
     return S_OK;
@@ -152,7 +132,7 @@ static HRESULT run_named(const Member* m, const DISPPARAMS* params, VARIANT* res
     bool ran = parsed && control_result("run_result");
     char head[48];
     snprintf(head, sizeof(head), "%ls\t%d", m->name, ran ? 1 : 0);
-    record(head, text);
+    stub_record(head, text);
     delete[] decoded;
     VariantClear(&name);
     put_bool(result, ran);
@@ -161,7 +141,7 @@ static HRESULT run_named(const Member* m, const DISPPARAMS* params, VARIANT* res
 
 class StubJaws final : public IDispatch {
 public:
-    StubJaws() : refs(1) { InterlockedIncrement(&live_objects); }
+    StubJaws() : refs(1) { stub_object_born(); }
 
     // IUnknown
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
@@ -178,9 +158,9 @@ public:
     ULONG STDMETHODCALLTYPE Release() override {
         LONG left = InterlockedDecrement(&refs);
         if (left == 0) {
-            record("release", NULL);
+            stub_record("release", NULL);
             delete this;
-            InterlockedDecrement(&live_objects);
+            stub_object_gone();
         }
         return (ULONG)left;
     }
@@ -221,10 +201,10 @@ public:
         else if (!params || (params->cArgs && !params->rgvarg)) hr = E_INVALIDARG;
         else if (params->cNamedArgs) hr = DISP_E_NONAMEDARGS;
         else if (params->cArgs != m->params) hr = DISP_E_BADPARAMCOUNT;
-        else hr = (HRESULT)(LONG)control("invoke_hr", 0);
+        else hr = (HRESULT)(LONG)stub_control("invoke_hr", 0);
         if (hr >= 0) {
             if (m->id == kSayString) hr = say_string(params, result, arg_err);
-            else if (m->id == kStopSpeech) record("StopSpeech", NULL);
+            else if (m->id == kStopSpeech) stub_record("StopSpeech", NULL);
             else hr = run_named(m, params, result, arg_err);
         }
         if (FAILED(hr)) {
@@ -243,55 +223,6 @@ private:
     volatile LONG refs;
 };
 
-class StubFactory final : public IClassFactory {
-public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
-        if (!out) return E_POINTER;
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IClassFactory)) {
-            *out = static_cast<IClassFactory*>(this);
-            return S_OK;
-        }
-        *out = NULL;
-        return E_NOINTERFACE;
-    }
-    // One static factory for the module's lifetime.
-    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+const stub_identity kStubIdentity = {STUB_CLSID_JawsApi, L"JAWS_STUB_DIR", L"jaws_calls.txt", L"jaws_control.txt"};
 
-    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** out) override {
-        if (!out) return E_POINTER;
-        *out = NULL;
-        HRESULT hr = (HRESULT)(LONG)control("create_hr", 0);
-        if (hr >= 0) hr = S_OK;
-        if (SUCCEEDED(hr) && outer) hr = CLASS_E_NOAGGREGATION;
-        StubJaws* jaws = NULL;
-        if (SUCCEEDED(hr)) {
-            jaws = new (std::nothrow) StubJaws();
-            if (!jaws) hr = E_OUTOFMEMORY;
-        }
-        if (jaws) {
-            hr = jaws->QueryInterface(riid, out);
-            jaws->Release();
-        }
-        char head[48];
-        snprintf(head, sizeof(head), "create\t0x%08lX", (unsigned long)hr);
-        record(head, NULL);
-        return hr;
-    }
-    HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
-        if (lock) InterlockedIncrement(&server_locks);
-        else InterlockedDecrement(&server_locks);
-        return S_OK;
-    }
-};
-
-static StubFactory factory;
-
-STDAPI DllGetClassObject(REFCLSID clsid, REFIID riid, LPVOID* out) {
-    if (!out) return E_POINTER;
-    *out = NULL;
-    if (!IsEqualCLSID(clsid, STUB_CLSID_JawsApi)) return CLASS_E_CLASSNOTAVAILABLE;
-    return factory.QueryInterface(riid, out);
-}
-
-STDAPI DllCanUnloadNow(void) { return (live_objects == 0 && server_locks == 0) ? S_OK : S_FALSE; }
+HRESULT create_stub_object(REFIID riid, void** out) { return new_stub_object<StubJaws>(riid, out); }

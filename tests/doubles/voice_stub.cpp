@@ -1,34 +1,14 @@
 // Stand-in SAPI voice: an in-process COM server whose object answers as ISpVoice. Answers come
 // from voice_control.txt and calls are recorded in voice_calls.txt, both in the folder named by
 // VOICE_STUB_DIR (no variable: nothing recorded, default answers).
+#include "com_server.h"
 #include "record.h"
 #include <ole2.h>
 #include <sapi.h>
 #include <stdio.h>
-#include <new>
 
 static const GUID STUB_CLSID_SpVoice = {0x96749377, 0x3391, 0x11D2, {0x9E, 0xE3, 0x00, 0xC0, 0x4F, 0x79, 0x73, 0x96}};
 static const GUID STUB_IID_ISpVoice = {0x6C44DF74, 0x72B9, 0x4992, {0xA1, 0xEC, 0xEF, 0x99, 0x6E, 0x04, 0x22, 0xD4}};
-
-static volatile LONG live_objects = 0;
-static volatile LONG server_locks = 0;
-
-static bool stub_file(const wchar_t* name, wchar_t* out, size_t cap) {
-    wchar_t folder[1024];
-    DWORD n = GetEnvironmentVariableW(L"VOICE_STUB_DIR", folder, 1024);
-    if (n == 0 || n >= 1024) return false;
-    return path_join(out, cap, folder, name);
-}
-
-static void record(const char* head, const wchar_t* text) {
-    wchar_t path[1100];
-    if (stub_file(L"voice_calls.txt", path, 1100)) rec_event(path, head, text);
-}
-
-static long long control(const char* key, long long fallback) {
-    wchar_t path[1100];
-    return stub_file(L"voice_control.txt", path, 1100) ? ctl_file_value(path, key, fallback) : fallback;
-}
 
 // Milliseconds on a fine clock: GetTickCount moves in 16 ms steps, too coarse for short speech.
 static unsigned long long now_ms(void) {
@@ -40,7 +20,7 @@ static unsigned long long now_ms(void) {
 
 class StubVoice final : public ISpVoice {
 public:
-    StubVoice() : refs(1), speech_end(0) { InterlockedIncrement(&live_objects); }
+    StubVoice() : refs(1), speech_end(0) { stub_object_born(); }
 
     // IUnknown
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
@@ -57,9 +37,9 @@ public:
     ULONG STDMETHODCALLTYPE Release() override {
         LONG left = InterlockedDecrement(&refs);
         if (left == 0) {
-            record("release", NULL);
+            stub_record("release", NULL);
             delete this;
-            InterlockedDecrement(&live_objects);
+            stub_object_gone();
         }
         return (ULONG)left;
     }
@@ -88,11 +68,11 @@ public:
     HRESULT STDMETHODCALLTYPE GetVoice(ISpObjectToken**) override { return E_NOTIMPL; }
 
     HRESULT STDMETHODCALLTYPE Speak(LPCWSTR text, DWORD flags, ULONG* stream_number) override {
-        HRESULT hr = (HRESULT)(LONG)control("speak_hr", 0);
+        HRESULT hr = (HRESULT)(LONG)stub_control("speak_hr", 0);
         if (hr >= 0) hr = S_OK;
         // A voice engine that loads a library of its own by bare name, as installed voices do.
         wchar_t path[1100], library_name[MAX_PATH];
-        if (SUCCEEDED(hr) && stub_file(L"voice_control.txt", path, 1100) &&
+        if (SUCCEEDED(hr) && stub_file(kStubIdentity.control_file, path, 1100) &&
             ctl_file_text(path, "speak_loads", library_name, MAX_PATH) && library_name[0]) {
             HMODULE library = LoadLibraryW(library_name);
             DWORD error = GetLastError();
@@ -102,13 +82,13 @@ public:
         char head[96];
         snprintf(head, sizeof(head), text ? "Speak\t%lu\t0x%08lX" : "Speak\t%lu\t0x%08lX\t(null)",
                  (unsigned long)flags, (unsigned long)hr);
-        record(head, text);
+        stub_record(head, text);
         if (FAILED(hr)) return hr;
         if (stream_number) *stream_number = 1;
         unsigned long long now = now_ms();
         if (flags & SPF_PURGEBEFORESPEAK) speech_end = now;
         if (text) {
-            long long ms = control("speak_ms", 0);
+            long long ms = stub_control("speak_ms", 0);
             if (ms < 0) ms = 0;
             speech_end = (speech_end > now ? speech_end : now) + (unsigned long long)ms;
         }
@@ -131,7 +111,7 @@ public:
     HRESULT STDMETHODCALLTYPE WaitUntilDone(ULONG timeout) override {
         char head[64];
         snprintf(head, sizeof(head), "WaitUntilDone\t%lu", (unsigned long)timeout);
-        record(head, NULL);
+        stub_record(head, NULL);
         unsigned long long now = now_ms();
         unsigned long long remaining = speech_end > now ? speech_end - now : 0;
         if (remaining == 0) return S_OK;
@@ -153,55 +133,6 @@ private:
     unsigned long long speech_end;  // when the last accepted text is done, on the now_ms clock
 };
 
-class StubFactory final : public IClassFactory {
-public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
-        if (!out) return E_POINTER;
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IClassFactory)) {
-            *out = static_cast<IClassFactory*>(this);
-            return S_OK;
-        }
-        *out = NULL;
-        return E_NOINTERFACE;
-    }
-    // One static factory for the module's lifetime.
-    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+const stub_identity kStubIdentity = {STUB_CLSID_SpVoice, L"VOICE_STUB_DIR", L"voice_calls.txt", L"voice_control.txt"};
 
-    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** out) override {
-        if (!out) return E_POINTER;
-        *out = NULL;
-        HRESULT hr = (HRESULT)(LONG)control("create_hr", 0);
-        if (hr >= 0) hr = S_OK;
-        if (SUCCEEDED(hr) && outer) hr = CLASS_E_NOAGGREGATION;
-        StubVoice* voice = NULL;
-        if (SUCCEEDED(hr)) {
-            voice = new (std::nothrow) StubVoice();
-            if (!voice) hr = E_OUTOFMEMORY;
-        }
-        if (voice) {
-            hr = voice->QueryInterface(riid, out);
-            voice->Release();
-        }
-        char head[64];
-        snprintf(head, sizeof(head), "create\t0x%08lX", (unsigned long)hr);
-        record(head, NULL);
-        return hr;
-    }
-    HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
-        if (lock) InterlockedIncrement(&server_locks);
-        else InterlockedDecrement(&server_locks);
-        return S_OK;
-    }
-};
-
-static StubFactory factory;
-
-STDAPI DllGetClassObject(REFCLSID clsid, REFIID riid, LPVOID* out) {
-    if (!out) return E_POINTER;
-    *out = NULL;
-    if (!IsEqualCLSID(clsid, STUB_CLSID_SpVoice)) return CLASS_E_CLASSNOTAVAILABLE;
-    return factory.QueryInterface(riid, out);
-}
-
-STDAPI DllCanUnloadNow(void) { return (live_objects == 0 && server_locks == 0) ? S_OK : S_FALSE; }
+HRESULT create_stub_object(REFIID riid, void** out) { return new_stub_object<StubVoice>(riid, out); }

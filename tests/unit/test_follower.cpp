@@ -41,17 +41,7 @@ struct follower_case {
         seams.speech_line = capture;
         start_speech_follower(from_start_flag);
     }
-    lines messages() const {
-        std::string text = unit_read_file(log_file);
-        lines out;
-        for (size_t at = 0; at < text.size();) {
-            size_t end = text.find("\r\n", at);
-            if (end == std::string::npos) end = text.size();
-            out.push_back(text.substr(at + 15, end - at - 15));
-            at = end + 2;
-        }
-        return out;
-    }
+    lines messages() const { return unit_log_messages(log_file); }
     // Lines handed over by one poll.
     lines poll() {
         handed.clear();

@@ -239,17 +239,7 @@ std::string shown(const lines& v) {
     return out + "}";
 }
 
-lines log_messages(void) {
-    std::string text = unit_read_file(log_file);
-    lines out;
-    for (size_t at = 0; at < text.size();) {
-        size_t end = text.find("\r\n", at);
-        if (end == std::string::npos) end = text.size();
-        out.push_back(text.substr(at + 15, end - at - 15));
-        at = end + 2;
-    }
-    return out;
-}
+lines log_messages(void) { return unit_log_messages(log_file); }
 
 // One random sequence: the file's state at the start, then steps of writer operations and a poll.
 sequence_result run_sequence(unsigned long long seed) {

@@ -130,7 +130,7 @@ TEST(search_finds_nothing_quietly) {
     CHECK_EQ(find_game_process(), 1);
     close_log();
     std::string log = unit_log();
-    CHECK_EQ(log.substr(15, 22), std::string("watching game process "));
+    CHECK_EQ(log.substr(kLogPrefixLength, 22), std::string("watching game process "));
     CHECK(log.find("(found by name); will exit") != std::string::npos);
     CHECK(log.find("(found by name and folder); will exit") != std::string::npos);
     CloseHandle(game_process);

@@ -64,13 +64,6 @@ std::string utf8(const std::wstring& text) {
     return to_utf8(text.c_str(), buf, sizeof buf) ? buf : "?";
 }
 
-std::wstring build_dir(void) {
-    wchar_t path[MAX_PATH];
-    GetModuleFileNameW(NULL, path, MAX_PATH);
-    *wcsrchr(path, L'\\') = 0;
-    *wcsrchr(path, L'\\') = 0;
-    return path;
-}
 
 // One case: exe_dir two levels below dump_dir in a fresh folder, a log, the fake clock, and the
 // game either a window of this program or the stand-in game; all of it undone at the end.
@@ -132,7 +125,7 @@ struct hang_case {
     }
 
     bool start_standin(void) {
-        std::wstring exe = build_dir() + L"\\doubles\\standin_game.exe", events = dir + L"\\game.events";
+        std::wstring exe = unit_doubles_dir() + L"\\standin_game.exe", events = dir + L"\\game.events";
         std::wstring command = L"\"" + exe + L"\" --events \"" + events + L"\"";
         STARTUPINFOW si = {};
         si.cb = sizeof si;

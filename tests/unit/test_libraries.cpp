@@ -7,10 +7,7 @@
 namespace {
 // A copy of the stand-in NVDA client under another name, in a fresh folder; returns the folder.
 std::wstring plant(const wchar_t* name) {
-    wchar_t self[MAX_PATH];
-    GetModuleFileNameW(NULL, self, MAX_PATH);
-    std::wstring source(self);
-    source = source.substr(0, source.rfind(L'\\')) + L"\\..\\doubles\\nvdaControllerClient.dll";
+    const std::wstring source = unit_doubles_dir() + L"\\nvdaControllerClient.dll";
     std::wstring dir = unit_temp_dir();
     CopyFileW(source.c_str(), (dir + L"\\" + name).c_str(), FALSE);
     return dir;

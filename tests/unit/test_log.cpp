@@ -26,11 +26,11 @@ TEST(a_line_is_the_time_prefix_the_message_and_cr_lf) {
     log_line("%s", "");
     close_log();
     std::string text = unit_read_file(path);
-    REQUIRE(text.size() == 15 + 7 + 2 + 17);
+    REQUIRE(text.size() == kLogPrefixLength + 7 + 2 + 17);
     CHECK(is_prefix(text));
-    CHECK_EQ(text.substr(15, 9), std::string("hello 5\r\n"));
+    CHECK_EQ(text.substr(kLogPrefixLength, 9), std::string("hello 5\r\n"));
     CHECK(is_prefix(text.substr(24)));
-    CHECK_EQ(text.substr(24 + 15), std::string("\r\n"));
+    CHECK_EQ(text.substr(24 + kLogPrefixLength), std::string("\r\n"));
     SYSTEMTIME now;
     GetLocalTime(&now);
     char hour[3] = {text[1], text[2], 0};
@@ -56,7 +56,7 @@ TEST(log_line_failed_format_leaves_prefix) {
     close_log();
     std::string text = unit_read_file(path);
     CHECK_EQ(text.size(), (size_t)17);
-    CHECK_EQ(text.substr(15), std::string("\r\n"));
+    CHECK_EQ(text.substr(kLogPrefixLength), std::string("\r\n"));
 }
 
 TEST(log_cap_writes_the_crossing_line_whole) {
@@ -71,7 +71,7 @@ TEST(log_cap_writes_the_crossing_line_whole) {
     log_line("dropped");
     close_log();
     std::string text = unit_read_file(path);
-    CHECK_EQ((int64_t)text.size(), kLogCap + 15 + 13 + 2);
+    CHECK_EQ((int64_t)text.size(), kLogCap + kLogPrefixLength + 13 + 2);
     CHECK(text.find("still written\r\n") != std::string::npos);
     CHECK(text.find("dropped") == std::string::npos);
 }
@@ -84,7 +84,7 @@ TEST(log_appends_to_old_text_without_counting_it_and_a_fresh_open_empties_the_fi
     close_log();
     std::string text = unit_read_file(path);
     CHECK_EQ(text.size(), old.size() + 25);
-    CHECK_EQ(text.substr(old.size() + 15), std::string("appended\r\n"));
+    CHECK_EQ(text.substr(old.size() + kLogPrefixLength), std::string("appended\r\n"));
 
     format_wide(log_path, kPathCap, L"%ls", path.c_str());
     open_log(false);

@@ -31,16 +31,9 @@ struct protocol_case {
     }
     // Log messages without time stamps, leaving out the route change that the first text causes.
     std::vector<std::string> messages() const {
-        std::string text = unit_read_file(log_file);
         std::vector<std::string> out;
-        size_t at = 0;
-        while (at < text.size()) {
-            size_t end = text.find("\r\n", at);
-            if (end == std::string::npos) end = text.size();
-            std::string m = text.substr(at, end - at).substr(15);
+        for (const std::string& m : unit_log_messages(log_file))
             if (m.compare(0, 19, "speech output now: ") != 0) out.push_back(m);
-            at = end + 2;
-        }
         return out;
     }
 };

@@ -277,10 +277,7 @@ TEST(the_main_loop_speaks_and_ends_with_the_game_whatever_the_read_does) {
                  {"refused at set-up", refused_read},
                  {"refused at a re-arm", refused_after_the_first},
                  {"empty at once for ever", empty_at_once}};
-    wchar_t here[MAX_PATH];
-    GetModuleFileNameW(NULL, here, MAX_PATH);
-    std::wstring game_exe = here;
-    game_exe = game_exe.substr(0, game_exe.rfind(L'\\', game_exe.rfind(L'\\') - 1)) + L"\\doubles\\standin_game.exe";
+    const std::wstring game_exe = unit_doubles_dir() + L"\\standin_game.exe";
     std::wstring command = L"\"" + game_exe + L"\" --no-window";
     for (const auto& r : reads) {
         reset_bridge_state();

@@ -146,6 +146,26 @@ std::string unit_log(void) { return unit_read_file(log_dir + L"\\test.log"); }
 
 int unit_logged(const std::string& message) { return unit_count(unit_log(), "] " + message + "\r\n"); }
 
+std::vector<std::string> unit_log_messages(const std::wstring& path) {
+    const std::string text = unit_read_file(path);
+    std::vector<std::string> out;
+    for (size_t at = 0; at < text.size();) {
+        size_t end = text.find("\r\n", at);
+        if (end == std::string::npos) end = text.size();
+        out.push_back(text.substr(at + kLogPrefixLength, end - at - kLogPrefixLength));
+        at = end + 2;
+    }
+    return out;
+}
+
+std::wstring unit_doubles_dir(void) {
+    wchar_t path[MAX_PATH];
+    GetModuleFileNameW(NULL, path, MAX_PATH);
+    *wcsrchr(path, L'\\') = 0;
+    *wcsrchr(path, L'\\') = 0;
+    return std::wstring(path) + L"\\doubles";
+}
+
 std::string unit_cmd_names(const std::wstring& path) {
     std::string out, text = unit_read_file(path);
     size_t at = 0;

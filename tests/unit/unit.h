@@ -1,7 +1,7 @@
 // A small test framework for the unit tests, which run as console programs under Wine.
 // TEST(name) registers a case; CHECK and CHECK_EQ record a failure and go on; REQUIRE returns.
 // Before each case every module of the bridge is put back to its start state and the seams
-// (run/seams.h) are cleared, so a case sets up only what it needs.
+// (run/seams.h) are set back to the real calls, so a case replaces only what it needs.
 // Each case prints "PASS name" or "FAIL name: where: what"; the program ends with
 // "N passed, N failed" and exits 1 when anything failed. An argument runs only the cases whose
 // name contains it.
@@ -9,6 +9,7 @@
 #include <windows.h>
 #include <stdint.h>
 #include <string>
+#include <vector>
 
 typedef void (*unit_fn)(void);
 struct unit_registrar {
@@ -73,6 +74,10 @@ std::wstring unit_begin_log(void);
 std::string unit_log(void);
 // Number of log lines whose message is exactly this.
 int unit_logged(const std::string& message);
+// The messages of a log file, one a line, each without its time prefix.
+std::vector<std::string> unit_log_messages(const std::wstring& path);
+// The folder of the project's stand-ins (build\doubles), beside this test program's folder.
+std::wstring unit_doubles_dir(void);
 // Command names of a cmd.txt, space-separated: "F1 Armed Down".
 std::string unit_cmd_names(const std::wstring& path);
 // The menu_key_code of a settings-menu key, by its name in cmd.txt ("Escape") or its virtual-key
