@@ -73,10 +73,10 @@ int main(void) {
         printf("usage: bench_intake_poll PATH [ROUNDS] | PATH grow BYTES\n");
         return 2;
     }
-    format_wide(speech_file_path, kPathCap, L"%ls", argv[1]);
+    format_wide(settings_for_tests().speech_file_path, kPathCap, L"%ls", argv[1]);
     if (argc >= 4 && !wcscmp(argv[2], L"grow")) {
         // The real protocol, speaking into nothing: what the bridge does with the bytes.
-        backend = kBackendLog;
+        settings_for_tests().backend = kBackendLog;
         start_speech_follower(false);
         poll_speech_file(kReadToEnd);
         if (!grow_by(argv[1], _wtoi64(argv[3])) || !append_bytes(argv[1], "+after the growth\n", 18)) {

@@ -25,10 +25,10 @@ int main(int argc, char** argv) {
     const int count = atoi(argv[4]);
     if (count < 1 || count > kMaxCount) return 2;
     wchar_t word[32];
-    format_wide(exe_dir, kModulePathCap, L"%hs", argv[1]);
+    format_wide(settings_for_tests().exe_dir, kModulePathCap, L"%hs", argv[1]);
     format_wide(word, 32, L"%hs", argv[2]);
-    backend = backend_of_word(word);
-    braille_enabled = atoi(argv[3]) != 0;
+    settings_for_tests().backend = backend_of_word(word);
+    settings_for_tests().braille_enabled = atoi(argv[3]) != 0;
     start_com();
     load_speech_routes();
     LARGE_INTEGER frequency, before, after;

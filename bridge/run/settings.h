@@ -3,6 +3,8 @@
 // Called by bridge_main (entry.cpp); read by every module.
 #pragma once
 #include <windows.h>
+#include <limits.h>
+#include "speech/speech.h"
 
 // Paths are composed in buffers of this many UTF-16 units, so they are at most 519 long; a
 // longer composition is cut there.
@@ -18,26 +20,78 @@ constexpr int kGameExeNameCap = 260;
 // The backends' numbers; their words and the routes each tries are the table in speech/routes.h.
 enum { kBackendAuto = 0, kBackendNvda = 1, kBackendSapi = 2, kBackendLog = 3, kBackendJaws = 4 };
 
-extern const wchar_t default_game_exe_name[];  // L"Tolvane-Win64-Shipping.exe"
+// ---- The settings: main thread; load_settings and parse_command_line write them before a mode
+// starts, and nothing writes them afterwards. Each default is the one the ini file documents.
+struct bridge_settings {
+    wchar_t exe_dir[kModulePathCap] = {};   // folder of the executable, no trailing backslash
+    wchar_t game_dir[kModulePathCap] = {};  // exe_dir less its last three components
+    int backend = kBackendAuto;             // kBackend*
+    bool braille_enabled = true;            // texts a screen reader took go to its braille display too
+    bool hang_dump_enabled = true;
+    int hang_seconds = 20;
+    wchar_t speech_file_path[kPathCap] = {};  // load_settings: exe_dir\speech.txt
+    wchar_t log_path[kPathCap] = {};          // empty: exe_dir\TolvaneSpeech.log
+    // The launcher probes this very name, so a bridge started with --instance is invisible to it.
+    wchar_t instance_name[kInstanceNameCap] = L"Local\\TolvaneSpeech_SingleInstance";
+    wchar_t game_exe_name[kGameExeNameCap] = L"Tolvane-Win64-Shipping.exe";
+    DWORD requested_pid = 0;
+    int game_timeout = 600;  // seconds; 0 or less waits for a game for ever
+    bool from_start = false;
+    bool quiet = false;
+    const wchar_t* say_text = NULL;  // NULL: no --say; points into the argument vector
+    bool say_queued = false;
+    bool check_mode = false;
+};
 
-extern wchar_t exe_dir[kModulePathCap];  // folder of the executable, no trailing backslash
-extern wchar_t game_dir[kModulePathCap];  // exe_dir less its last three components
+// What the rest of the bridge reads; only this module writes them.
+extern const wchar_t (&default_game_exe_name)[kGameExeNameCap];  // the compiled-in game_exe_name
+extern const wchar_t (&exe_dir)[kModulePathCap];
+extern const wchar_t (&game_dir)[kModulePathCap];
+extern const int& backend;
+extern const bool& braille_enabled;
+extern const bool& hang_dump_enabled;
+extern const int& hang_seconds;
+extern const wchar_t (&speech_file_path)[kPathCap];
+extern const wchar_t (&log_path)[kPathCap];
+extern const wchar_t (&instance_name)[kInstanceNameCap];
+extern const wchar_t (&game_exe_name)[kGameExeNameCap];
+extern const DWORD& requested_pid;
+extern const int& game_timeout;
+extern const bool& from_start;
+extern const bool& quiet;
+extern const wchar_t* const& say_text;
+extern const bool& say_queued;
+extern const bool& check_mode;
 
-extern int backend;  // kBackend*
-extern bool braille_enabled;  // texts a screen reader took go to its braille display too
-extern bool hang_dump_enabled;
-extern int hang_seconds;
-extern wchar_t speech_file_path[kPathCap];
-extern wchar_t log_path[kPathCap];  // empty: exe_dir\TolvaneSpeech.log
-extern wchar_t instance_name[kInstanceNameCap];
-extern wchar_t game_exe_name[kGameExeNameCap];
-extern DWORD requested_pid;
-extern int game_timeout;  // seconds; 0 or less waits for a game for ever
-extern bool from_start;
-extern bool quiet;
-extern const wchar_t* say_text;  // NULL: no --say; points into the argument vector
-extern bool say_queued;
-extern bool check_mode;
+// ---- The ini file's keys, one row each: load_settings reads them in this order, and the unit
+// tests check the shipped defaults file against them. A missing key reads as the field's default.
+// A row reads its field in one of three ways:
+// - a word (number, of_word and word_of): the number that of_word gives the word;
+// - 0/1 (flag): any number but 0 is on; a word reads as 0, off;
+// - a number (number alone): decimal as GetPrivateProfileIntW reads it (a word is 0), then held
+//   at floor.
+struct setting_key_row {
+    const wchar_t* section;
+    const wchar_t* key;
+    bool bridge_settings::*flag = nullptr;
+    int bridge_settings::*number = nullptr;
+    int (*of_word)(const wchar_t* word) = nullptr;   // any word its table lacks gives one number
+    const wchar_t* (*word_of)(int number) = nullptr;  // the word that stands for the default
+    int floor = INT_MIN;  // a smaller number, a negative one too, reads as the floor
+};
+
+// The word of a backend number in the backends' table (speech/routes.h).
+const wchar_t* backend_word(int backend);
+// A shorter hang time would take a game's loading pause for a hang.
+constexpr int kHangSecondsMin = 8;
+
+inline constexpr setting_key_row kSettingKeys[] = {
+    {.section = L"Speech", .key = L"Backend", .number = &bridge_settings::backend, .of_word = backend_of_word,
+     .word_of = backend_word},
+    {.section = L"Speech", .key = L"Braille", .flag = &bridge_settings::braille_enabled},
+    {.section = L"Debug", .key = L"HangDump", .flag = &bridge_settings::hang_dump_enabled},
+    {.section = L"Debug", .key = L"HangSeconds", .number = &bridge_settings::hang_seconds, .floor = kHangSecondsMin},
+};
 
 // Every setting to its default, then folders, default paths and the ini file. Reads the
 // executable's own path.
@@ -47,3 +101,5 @@ void parse_command_line(int argc, wchar_t** argv);
 // Tests only: puts every setting back to its compiled-in default (reset_bridge_state; the run
 // calls load_settings once).
 void reset_settings(void);
+// Tests only: the settings, to set what a case needs.
+bridge_settings& settings_for_tests(void);

@@ -77,9 +77,12 @@ def test_zip_holds_the_release(scene):
     made = ["TolvaneSpeech.ini", "TolvaneSpeech.log", "TolvaneLaunch.log", "cmd.txt", "speech.txt", "menu_state.txt"]
     assert all(name in uninstall for name in ZIPPED + made) and "hang_" in uninstall, uninstall
 
+    # The build tree's file, whose keys and values test_settings checks against the bridge's table of keys.
+    shipped_ini = os.path.join(build, "package", "TolvaneSpeech-defaults.ini")
+    assert files["TolvaneSpeech-defaults.ini"] == open(shipped_ini, "rb").read()
     lines = ini.split("\r\n")
     keys = [(i, line) for i, line in enumerate(lines) if "=" in line and not line.startswith(";")]
-    assert [line for i, line in keys] == ["Backend=auto", "Braille=1", "HangDump=1", "HangSeconds=20"]
+    assert keys
     assert "name the copy TolvaneSpeech.ini" in ini and "copy TolvaneSpeech-defaults.ini TolvaneSpeech.ini" in readme
     assert all(lines[i - 1].startswith("; ") for i, line in keys)
 

@@ -81,7 +81,7 @@ TEST(a_file_deleted_or_truncated_by_the_mod_gets_the_next_line_at_its_start) {
 TEST(failures_are_logged_and_the_line_is_dropped) {
     begin();
     // A folder that does not exist: creation and every write fail, each logged.
-    wcsncpy(exe_dir, (dir + L"\\missing").c_str(), kModulePathCap - 1);
+    wcsncpy(settings_for_tests().exe_dir, (dir + L"\\missing").c_str(), kModulePathCap - 1);
     create_command_file();
     write_command("F1", 1);
     std::string log = log_text();
@@ -89,7 +89,7 @@ TEST(failures_are_logged_and_the_line_is_dropped) {
     CHECK_EQ(unit_count(log, "cmd file: cannot open (3)\r\n"), 1);
 
     // A mod holding the file without letting writers in: the line is lost, the next one is not.
-    wcsncpy(exe_dir, dir.c_str(), kModulePathCap - 1);
+    wcsncpy(settings_for_tests().exe_dir, dir.c_str(), kModulePathCap - 1);
     create_command_file();
     HANDLE mod = CreateFileW((dir + L"\\cmd.txt").c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
                              FILE_ATTRIBUTE_NORMAL, NULL);

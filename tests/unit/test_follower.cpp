@@ -34,8 +34,8 @@ struct follower_case {
         dir = unit_temp_dir();
         file = dir + L"\\speech.txt";
         log_file = dir + L"\\follower.log";
-        format_wide(speech_file_path, kPathCap, L"%ls", file.c_str());
-        format_wide(log_path, kPathCap, L"%ls", log_file.c_str());
+        format_wide(settings_for_tests().speech_file_path, kPathCap, L"%ls", file.c_str());
+        format_wide(settings_for_tests().log_path, kPathCap, L"%ls", log_file.c_str());
         open_log(false);
         handed.clear();
         seams.speech_line = capture;

@@ -447,8 +447,8 @@ TEST(follower_matches_model_over_random_sequences) {
     file_path = dir + L"\\speech.txt";
     other_path = dir + L"\\other.txt";
     log_file = dir + L"\\model.log";
-    format_wide(speech_file_path, kPathCap, L"%ls", file_path.c_str());
-    format_wide(log_path, kPathCap, L"%ls", log_file.c_str());
+    format_wide(settings_for_tests().speech_file_path, kPathCap, L"%ls", file_path.c_str());
+    format_wide(settings_for_tests().log_path, kPathCap, L"%ls", log_file.c_str());
     seams.speech_line = capture;
     unit_fake_clock_install(1000000);
     DWORD started = GetTickCount();

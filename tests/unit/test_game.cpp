@@ -108,13 +108,13 @@ TEST(attach_takes_a_running_process_and_logs_a_missing_or_ended_one) {
 
 TEST(search_finds_nothing_quietly) {
     unit_begin_log();
-    format_wide(game_exe_name, kGameExeNameCap, L"%ls", L"no-such-game-here.exe");
+    format_wide(settings_for_tests().game_exe_name, kGameExeNameCap, L"%ls", L"no-such-game-here.exe");
     CHECK_EQ(find_game_process(), 0);
     // This very program, by its own name: found by name (its folder is not game_dir).
     wchar_t self[MAX_PATH];
     GetModuleFileNameW(NULL, self, MAX_PATH);
-    format_wide(game_exe_name, kGameExeNameCap, L"%ls", wcsrchr(self, L'\\') + 1);
-    format_wide(game_dir, kModulePathCap, L"%ls", L"C:\\nowhere");
+    format_wide(settings_for_tests().game_exe_name, kGameExeNameCap, L"%ls", wcsrchr(self, L'\\') + 1);
+    format_wide(settings_for_tests().game_dir, kModulePathCap, L"%ls", L"C:\\nowhere");
     CHECK_EQ(find_game_process(), 1);
     CHECK_EQ(game_pid.load(), GetCurrentProcessId());
     CloseHandle(game_process);
@@ -124,8 +124,8 @@ TEST(search_finds_nothing_quietly) {
     DWORD size = MAX_PATH;
     REQUIRE(QueryFullProcessImageNameW(GetCurrentProcess(), 0, folder, &size));
     *wcsrchr(folder, L'\\') = 0;
-    format_wide(game_dir, kModulePathCap, L"%ls", folder);
-    for (wchar_t* c = game_dir; *c; c++) *c = iswupper(*c) ? towlower(*c) : towupper(*c);
+    format_wide(settings_for_tests().game_dir, kModulePathCap, L"%ls", folder);
+    for (wchar_t* c = settings_for_tests().game_dir; *c; c++) *c = iswupper(*c) ? towlower(*c) : towupper(*c);
     CHECK(wcscmp(game_dir, folder) != 0 && _wcsicmp(game_dir, folder) == 0);
     CHECK_EQ(find_game_process(), 1);
     close_log();

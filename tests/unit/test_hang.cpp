@@ -73,8 +73,8 @@ struct hang_case {
     PROCESS_INFORMATION game = {};
 
     hang_case() {
-        backend = kBackendLog;
-        hang_seconds = 8;
+        settings_for_tests().backend = kBackendLog;
+        settings_for_tests().hang_seconds = 8;
         hung_answer = false;
         hung_asked = dump_calls = 0;
         dump_error = dump_type_seen = 0;
@@ -85,10 +85,10 @@ struct hang_case {
         dump_dir = dir + L"\\mods";
         CreateDirectoryW(dump_dir.c_str(), NULL);
         CreateDirectoryW((dump_dir + L"\\tolvane").c_str(), NULL);
-        format_wide(exe_dir, kModulePathCap, L"%ls\\tolvane\\bridge", dump_dir.c_str());
+        format_wide(settings_for_tests().exe_dir, kModulePathCap, L"%ls\\tolvane\\bridge", dump_dir.c_str());
         CreateDirectoryW(exe_dir, NULL);
         log = dir + L"\\TolvaneSpeech.log";
-        format_wide(log_path, kPathCap, L"%ls", log.c_str());
+        format_wide(settings_for_tests().log_path, kPathCap, L"%ls", log.c_str());
         open_log(false);
         unit_fake_clock_install(5000000);
     }
@@ -185,7 +185,7 @@ std::string hex_handle(HWND w) {
 TEST(switched_off_it_never_looks) {
     hang_case c;
     c.own_game();
-    hang_dump_enabled = false;
+    settings_for_tests().hang_dump_enabled = false;
     hung_answer = true;
     c.checks_for(600000);
     CHECK_EQ(hung_asked, 0);

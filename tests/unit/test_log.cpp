@@ -9,7 +9,7 @@ namespace {
 std::wstring fresh_log(bool append, const std::string& old_content = "") {
     std::wstring path = unit_temp_dir() + L"\\TolvaneSpeech.log";
     if (!old_content.empty()) unit_write_file(path, old_content);
-    format_wide(log_path, kPathCap, L"%ls", path.c_str());
+    format_wide(settings_for_tests().log_path, kPathCap, L"%ls", path.c_str());
     open_log(append);
     return path;
 }
@@ -86,7 +86,7 @@ TEST(log_appends_to_old_text_without_counting_it_and_a_fresh_open_empties_the_fi
     CHECK_EQ(text.size(), old.size() + 25);
     CHECK_EQ(text.substr(old.size() + kLogPrefixLength), std::string("appended\r\n"));
 
-    format_wide(log_path, kPathCap, L"%ls", path.c_str());
+    format_wide(settings_for_tests().log_path, kPathCap, L"%ls", path.c_str());
     open_log(false);
     log_line("fresh");
     close_log();
@@ -97,12 +97,13 @@ TEST(log_without_file_is_silent) {
     close_log();
     log_line("nobody hears this %d", 1);  // before any open
     std::wstring dir = unit_temp_dir();
-    format_wide(log_path, kPathCap, L"%ls", dir.c_str());  // a folder cannot be opened as the log
+    // A folder cannot be opened as the log.
+    format_wide(settings_for_tests().log_path, kPathCap, L"%ls", dir.c_str());
     open_log(false);
     log_line("nor this");
     close_log();
     CHECK_EQ(log_bytes(), (int64_t)0);
-    format_wide(log_path, kPathCap, L"%ls\\missing\\x.log", dir.c_str());
+    format_wide(settings_for_tests().log_path, kPathCap, L"%ls\\missing\\x.log", dir.c_str());
     open_log(true);
     log_line("nor this");
     close_log();
@@ -111,8 +112,8 @@ TEST(log_without_file_is_silent) {
 
 TEST(log_empty_path_goes_beside_the_executable) {
     std::wstring dir = unit_temp_dir();
-    format_wide(exe_dir, kModulePathCap, L"%ls", dir.c_str());
-    log_path[0] = 0;
+    format_wide(settings_for_tests().exe_dir, kModulePathCap, L"%ls", dir.c_str());
+    settings_for_tests().log_path[0] = 0;
     open_log(true);
     log_line("beside");
     close_log();

@@ -20,9 +20,9 @@ bool fake_front(void) { return front_answer; }
 struct protocol_case {
     std::wstring log_file;
     explicit protocol_case(bool game) {
-        backend = kBackendLog;
+        settings_for_tests().backend = kBackendLog;
         log_file = unit_temp_dir() + L"\\protocol.log";
-        format_wide(log_path, kPathCap, L"%ls", log_file.c_str());
+        format_wide(settings_for_tests().log_path, kPathCap, L"%ls", log_file.c_str());
         open_log(false);
         unit_fake_clock_install(kStart);
         front_answer = false;

@@ -8,15 +8,19 @@
 #include "run/text.h"
 
 namespace {
-// Parses a command line given as its arguments after the program path.
-void parse(std::vector<std::wstring> args) {
-    reset_settings();
+// Applies a command line given as its arguments after the program path.
+void apply(std::vector<std::wstring> args) {
     static std::vector<std::wstring> keep;  // say_text points into the arguments
     keep = args;
     keep.insert(keep.begin(), L"TolvaneSpeech.exe");
     std::vector<wchar_t*> argv;
     for (std::wstring& a : keep) argv.push_back(&a[0]);
     parse_command_line((int)argv.size(), argv.data());
+}
+
+void parse(std::vector<std::wstring> args) {
+    reset_settings();
+    apply(args);
 }
 
 // The folder of this test program, where load_settings looks for its ini file.
@@ -36,6 +40,24 @@ void load_with_ini(const std::string& ini) {
     reset_settings();
     load_settings();
     DeleteFileW(path.c_str());
+}
+
+// "Section/Key=value " for each key line of an ini file's text, in order.
+std::wstring key_lines(const std::wstring& ini) {
+    std::wstring section, keys;
+    size_t at = 0;
+    while (at < ini.size()) {
+        size_t end = ini.find(L'\n', at);
+        if (end == std::wstring::npos) end = ini.size();
+        std::wstring line = ini.substr(at, end - at);
+        at = end + 1;
+        if (!line.empty() && line.back() == L'\r') line.pop_back();
+        if (line.size() > 1 && line[0] == L'[')
+            section = line.substr(1, line.size() - 2);
+        else if (!line.empty() && line[0] != L';' && line.find(L'=') != std::wstring::npos)
+            keys += section + L"/" + line + L" ";
+    }
+    return keys;
 }
 }  // namespace
 
@@ -145,13 +167,34 @@ TEST(ini_keys_with_their_defaults_the_8_s_floor_and_the_command_line_on_top) {
     CHECK(hang_dump_enabled && braille_enabled);
     CHECK_EQ(backend, (int)kBackendJaws);
 
+    // A word counts as 0 and is held at the floor; an empty value is the default.
+    load_with_ini("[Debug]\r\nHangSeconds=abc\r\nHangDump=\r\n[Speech]\r\nBraille=\r\nBackend=\r\n");
+    CHECK_EQ(hang_seconds, 8);
+    CHECK(hang_dump_enabled && braille_enabled);
+    CHECK_EQ(backend, (int)kBackendAuto);
+
     // The command line wins over the ini file.
     load_with_ini("[Speech]\r\nBackend=sapi\r\n[Debug]\r\nHangDump=1\r\n");
-    std::wstring a0 = L"x", a1 = L"--backend", a2 = L"other", a3 = L"--no-hang";
-    wchar_t* argv[] = {&a0[0], &a1[0], &a2[0], &a3[0]};
-    parse_command_line(4, argv);
+    apply({L"--backend", L"other", L"--no-hang"});
     CHECK_EQ(backend, (int)kBackendAuto);
     CHECK(!hang_dump_enabled);
+}
+
+TEST(the_shipped_defaults_file_holds_every_ini_key_at_its_compiled_in_default) {
+    // The file as the build made it for the zip, in the build tree's package folder.
+    std::wstring build = program_dir();
+    build.resize(build.rfind(L'\\'));
+    std::string shipped = unit_read_file(build + L"\\package\\TolvaneSpeech-defaults.ini");
+    REQUIRE(!shipped.empty());
+    const bridge_settings defaults;
+    std::wstring want;
+    for (const setting_key_row& row : kSettingKeys) {
+        std::wstring value = row.flag      ? (defaults.*row.flag ? L"1" : L"0")
+                             : row.word_of ? row.word_of(defaults.*row.number)
+                                           : std::to_wstring(defaults.*row.number);
+        want += std::wstring(row.section) + L"/" + row.key + L"=" + value + L" ";
+    }
+    CHECK_EQ(key_lines(unit_widen(shipped)), want);
 }
 
 TEST(game_folder_is_three_above_the_exe_and_speech_txt_beside_it) {

@@ -33,11 +33,11 @@ void setup(int which_backend, const char* client = "nvdaControllerClient.dll",
     (void)com;
     reset_bridge_state();
     dir = unit_temp_dir();
-    format_wide(exe_dir, kModulePathCap, L"%ls", dir.c_str());
-    format_wide(log_path, kPathCap, L"%ls\\TolvaneSpeech.log", dir.c_str());
+    format_wide(settings_for_tests().exe_dir, kModulePathCap, L"%ls", dir.c_str());
+    format_wide(settings_for_tests().log_path, kPathCap, L"%ls\\TolvaneSpeech.log", dir.c_str());
     SetEnvironmentVariableW(L"VOICE_STUB_DIR", dir.c_str());
     SetEnvironmentVariableW(L"JAWS_STUB_DIR", dir.c_str());
-    backend = which_backend;
+    settings_for_tests().backend = which_backend;
     jaws_hung = false;
     seams.is_hung = fake_is_hung;
     if (client) {
@@ -339,7 +339,7 @@ TEST(jaws_speaks_under_auto_when_nvda_does_not_follows_its_window_and_shows_brai
     CHECK_EQ(speech_route, (int)kRouteSapi);
     jaws_running(true);  // and JAWS comes back, silencing the voice
     control_jaws("answer_vt=3\n");
-    braille_enabled = false;
+    settings_for_tests().braille_enabled = false;
     speak(L"back", true);
     stop_speech();
     finish_speech(3000);

@@ -34,7 +34,7 @@ wakes take_reports(DWORD ms) {
 }
 
 void watch_speech_file_in(const std::wstring& folder) {
-    format_wide(speech_file_path, kPathCap, L"%ls\\speech.txt", folder.c_str());
+    format_wide(settings_for_tests().speech_file_path, kPathCap, L"%ls\\speech.txt", folder.c_str());
 }
 
 // Stand-in reads, and what they were asked.
@@ -188,7 +188,7 @@ TEST(the_folder_is_the_full_one_whatever_the_separators_and_a_short_name_counts)
     unit_fake_clock_install(1000000);
     for (const std::wstring& path : {std::wstring(L"sub/speech.txt"), slashed}) {
         stop_speech_watch();
-        format_wide(speech_file_path, kPathCap, L"%ls", path.c_str());
+        format_wide(settings_for_tests().speech_file_path, kPathCap, L"%ls", path.c_str());
         keep_speech_watch(unit_fake_clock_now());
         unit_append_file(sub + L"\\speech.txt", "hello\n");
         CHECK_EQ(unit_str(path) + (take_reports(200).polls ? " polls" : " does not poll"), unit_str(path) + " polls");
@@ -202,7 +202,7 @@ TEST(the_folder_is_the_full_one_whatever_the_separators_and_a_short_name_counts)
     wchar_t short_path[MAX_PATH];
     REQUIRE(GetShortPathNameW(file.c_str(), short_path, MAX_PATH) && file != short_path);
     const std::wstring short_name = wcsrchr(short_path, L'\\') + 1;
-    format_wide(speech_file_path, kPathCap, L"%ls", file.c_str());
+    format_wide(settings_for_tests().speech_file_path, kPathCap, L"%ls", file.c_str());
     seams.read_directory_changes = canned_read;
     static const struct {
         std::wstring name;
@@ -286,7 +286,7 @@ TEST(the_main_loop_speaks_and_ends_with_the_game_whatever_the_read_does) {
         close_log();  // the run opens it anew
         watch_speech_file_in(dir);
         unit_write_file(dir + L"\\speech.txt", "");
-        backend = kBackendLog;
+        settings_for_tests().backend = kBackendLog;
         if (r.read) seams.read_directory_changes = r.read;
         seams.speech_line = capture;
         reads_asked = 0;
@@ -296,7 +296,7 @@ TEST(the_main_loop_speaks_and_ends_with_the_game_whatever_the_read_does) {
         si.cb = sizeof si;
         PROCESS_INFORMATION game = {};
         REQUIRE(CreateProcessW(game_exe.c_str(), &command[0], NULL, NULL, FALSE, 0, NULL, NULL, &si, &game));
-        requested_pid = game.dwProcessId;
+        settings_for_tests().requested_pid = game.dwProcessId;
         const uint64_t began = GetTickCount64();
         HANDLE run = CreateThread(
             NULL, 0, [](void*) -> DWORD { return (DWORD)run_bridge(); }, NULL, 0, NULL);

@@ -136,8 +136,8 @@ std::wstring log_dir;
 std::wstring unit_begin_log(void) {
     close_log();
     log_dir = unit_temp_dir();
-    format_wide(exe_dir, kModulePathCap, L"%ls", log_dir.c_str());
-    format_wide(log_path, kPathCap, L"%ls\\test.log", log_dir.c_str());
+    format_wide(settings_for_tests().exe_dir, kModulePathCap, L"%ls", log_dir.c_str());
+    format_wide(settings_for_tests().log_path, kPathCap, L"%ls\\test.log", log_dir.c_str());
     open_log(false);
     return log_dir;
 }
