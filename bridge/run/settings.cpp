@@ -1,6 +1,6 @@
 #include "run/settings.h"
 #include "run/text.h"
-#include "speech/speech.h"
+#include "speech/routes.h"
 #include <wchar.h>
 #include <stdlib.h>
 

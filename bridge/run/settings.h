@@ -15,15 +15,12 @@ constexpr int kInstanceNameCap = 96;
 // A file name alone never needs more than MAX_PATH; a longer --game-exe value is cut.
 constexpr int kGameExeNameCap = 260;
 
-// The backends' numbers; their words and the routes each tries are the table in speech/routes.h.
-enum { kBackendAuto = 0, kBackendNvda = 1, kBackendSapi = 2, kBackendLog = 3, kBackendJaws = 4 };
-
 extern const wchar_t default_game_exe_name[];  // L"Tolvane-Win64-Shipping.exe"
 
 extern wchar_t exe_dir[kModulePathCap];  // folder of the executable, no trailing backslash
 extern wchar_t game_dir[kModulePathCap];  // exe_dir less its last three components
 
-extern int backend;  // kBackend*
+extern int backend;  // kBackend* (speech/routes.h)
 extern bool braille_enabled;  // texts a screen reader took go to its braille display too
 extern bool hang_dump_enabled;
 extern int hang_seconds;
