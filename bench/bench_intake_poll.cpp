@@ -18,6 +18,7 @@
 #include "intake/protocol.h"
 #include "run/log.h"
 #include "run/settings.h"
+#include "speech/routes.h"
 
 namespace {
 long long lines_seen = 0;

@@ -30,7 +30,7 @@ int main(int argc, char** argv) {
     settings_for_tests().backend = backend_of_word(word);
     settings_for_tests().braille_enabled = atoi(argv[3]) != 0;
     start_com();
-    load_speech_routes();
+    start_speech();
     LARGE_INTEGER frequency, before, after;
     QueryPerformanceFrequency(&frequency);
     for (int i = 0; i < count; i++) {
@@ -42,8 +42,7 @@ int main(int argc, char** argv) {
     std::sort(ms, ms + count);
     printf("line_p50 %.4f\nline_p99 %.4f\nline_max %.4f\nroute %d\n", ms[count / 2], ms[count * 99 / 100],
            ms[count - 1], speech_route);
-    finish_speech(0);
-    unload_nvda_client();
+    end_speech(0);
     end_com();
     return 0;
 }

@@ -34,7 +34,8 @@ constexpr uint64_t kHangCheckMs = 2000;
 constexpr uint64_t kGameSearchMs = 2000;
 constexpr DWORD kHookReadyWaitMs = 2000;
 constexpr DWORD kHookQuitWaitMs = 1500;
-constexpr DWORD kSapiFinishMs = 3000;
+// What is still being spoken at the end gets this long to finish (only the voice waits).
+constexpr DWORD kSpeechFinishMs = 3000;
 
 // ---- Run state: main thread only, from start-up to shutdown.
 struct run_state {
@@ -131,7 +132,7 @@ int run_bridge(void) {
     to_utf8(game_dir, game_dir_utf8, kPathUtf8Bytes);
     log_line("TolvaneSpeech " TOLVANE_VERSION " started, pid %lu, backend %d (%s). file=%s gamedir=%s",
              GetCurrentProcessId(), backend, backend_legend(), file_utf8, game_dir_utf8);
-    load_speech_routes();
+    start_speech();
     start_speech_follower(from_start);
     if (requested_pid != 0) attach_game_process(requested_pid, "--pid");
     if (!game_process) find_game_process();
@@ -154,8 +155,7 @@ int run_bridge(void) {
     menu_open.store(0, std::memory_order_release);
     stop_hook_thread(kHookQuitWaitMs);
     stop_speech_watch();
-    finish_speech(kSapiFinishMs);
-    unload_nvda_client();
+    end_speech(kSpeechFinishMs);
     end_com();
     release_instance_lock();
     log_line("bye (%lu lines spoken, %d hotkey presses forwarded, %d ignored)", (unsigned long)lines_spoken,

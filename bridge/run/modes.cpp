@@ -6,14 +6,17 @@
 #include "speech/speech.h"
 
 namespace {
-// A voice speaks asynchronously: it gets this long to finish before the process ends.
+// What --say spoke gets this long to finish before the process ends; only the voice, which
+// speaks asynchronously, is waited for.
 constexpr DWORD kSayFinishMs = 30000;
+// --check speaks nothing, so nothing is waited for.
+constexpr DWORD kCheckFinishMs = 0;
 }  // namespace
 
 int run_check_mode(void) {
     open_log(true);
     log_line("TolvaneSpeech --check, pid %lu, exe dir %ls", GetCurrentProcessId(), exe_dir);
-    load_nvda_client();
+    start_speech();
     int code;
     if (!nvda_client_loaded()) {
         log_line("check: NVDA client DLL not loaded");
@@ -26,7 +29,7 @@ int run_check_mode(void) {
                  "user/elevated)");
         code = 21;
     }
-    unload_nvda_client();
+    end_speech(kCheckFinishMs);
     end_com();
     close_log();
     return code;
@@ -36,11 +39,11 @@ int run_say_mode(void) {
     open_log(true);
     log_line("TolvaneSpeech --say, pid %lu, backend %d (%s), exe dir %ls", GetCurrentProcessId(), backend,
              backend_legend(), exe_dir);
-    load_speech_routes();
+    start_speech();
     speak(say_text, !say_queued);
     const int code = say_exit_code(speech_route);
     if (code == kSayNotSpoken) log_line("say: NOT spoken (no working speech route)");
-    finish_speech(kSayFinishMs);
+    end_speech(kSayFinishMs);
     end_com();
     close_log();
     return code;

@@ -3,4 +3,4 @@
 #pragma once
 
 int run_check_mode(void);  // 0 NVDA answers, 20 no client library, 21 NVDA does not answer
-int run_say_mode(void);    // by the route that spoke: 0 NVDA or log-only, 10 SAPI, 11 not spoken
+int run_say_mode(void);    // by the route that spoke: 0 NVDA, JAWS or log-only, 10 SAPI, 11 not spoken

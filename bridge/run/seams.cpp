@@ -18,9 +18,17 @@ void no_look(void) {}
 void no_look_at_message(UINT, HHOOK) {}
 
 constexpr bridge_seams kRealSeams = {
-    system_tick,      foreground_is_game,  async_key_state,   window_hung,
-    system_folder,    local_time_now,      write_found_dump,  read_folder_changes,
-    handle_speech_line, no_look,           no_look_at_message,
+    .tick = system_tick,
+    .game_window_in_front = foreground_is_game,
+    .key_state = async_key_state,
+    .is_hung = window_hung,
+    .system_directory = system_folder,
+    .local_time = local_time_now,
+    .write_dump = write_found_dump,
+    .read_directory_changes = read_folder_changes,
+    .speech_line = handle_speech_line,
+    .hook_thread_starting = no_look,
+    .hook_message = no_look_at_message,
 };
 }  // namespace
 

@@ -4,7 +4,7 @@
 #pragma once
 #include <windows.h>
 #include <limits.h>
-#include "speech/speech.h"
+#include "speech/routes.h"
 
 // Paths are composed in buffers of this many UTF-16 units, so they are at most 519 long; a
 // longer composition is cut there.
@@ -16,9 +16,6 @@ constexpr int kModulePathCap = 260;
 constexpr int kInstanceNameCap = 96;
 // A file name alone never needs more than MAX_PATH; a longer --game-exe value is cut.
 constexpr int kGameExeNameCap = 260;
-
-// The backends' numbers; their words and the routes each tries are the table in speech/routes.h.
-enum { kBackendAuto = 0, kBackendNvda = 1, kBackendSapi = 2, kBackendLog = 3, kBackendJaws = 4 };
 
 // ---- The settings: main thread; load_settings and parse_command_line write them before a mode
 // starts, and nothing writes them afterwards. Each default is the one the ini file documents.

@@ -20,20 +20,28 @@ namespace {
 const wchar_t kJawsProgId[] = L"FreedomSci.JawsApi";
 const wchar_t kJawsWindowClass[] = L"JFWUI2";
 
-enum jaws_member { kSayString, kStopSpeech, kRunFunction, kJawsMembers };
-// The names GetIDsOfNames is asked for; their dispatch ids are looked up once an object.
-const wchar_t* const kMemberNames[kJawsMembers] = {L"SayString", L"StopSpeech", L"RunFunction"};
-
 // The script call that shows a text on the braille display: BrailleString("text").
 const wchar_t kBrailleCallHead[] = L"BrailleString(\"";
 const wchar_t kBrailleCallTail[] = L"\")";
+
+// A member the route calls: the name GetIDsOfNames is asked for, and the dispatch id it gave,
+// looked up once an object.
+struct jaws_member {
+    const wchar_t* name;
+    DISPID id;
+};
+struct jaws_members {
+    jaws_member say_string = {.name = L"SayString", .id = DISPID_UNKNOWN};
+    jaws_member stop_speech = {.name = L"StopSpeech", .id = DISPID_UNKNOWN};
+    jaws_member run_function = {.name = L"RunFunction", .id = DISPID_UNKNOWN};
+};
 
 // ---- JAWS state: main thread only, alive for the mode.
 struct jaws_state {
     HWND window = NULL;      // JAWS's window when last looked up; NULL: JAWS was not running
     IDispatch* api = NULL;   // the object of this appearance of the window
     bool attempted = false;  // set just before the one creation attempt of the appearance
-    DISPID members[kJawsMembers] = {DISPID_UNKNOWN, DISPID_UNKNOWN, DISPID_UNKNOWN};
+    jaws_members members;
     bool say_failure_logged = false;  // this appearance
     bool hang_logged = false;         // the current hang; cleared once the window answers
     bool braille_failure_logged = false;
@@ -43,7 +51,7 @@ constinit jaws_state jaws;
 void release_api(void) {
     if (jaws.api) jaws.api->Release();
     jaws.api = NULL;
-    for (DISPID& member : jaws.members) member = DISPID_UNKNOWN;
+    jaws.members = jaws_members();
 }
 
 // JAWS's window, followed: one other than the last is a new appearance of JAWS (its start, or a
@@ -92,15 +100,15 @@ IDispatch* jaws_api(void) {
 // answers, *answer is its answer read as a truth value (JAWS may give TRUE as an integer), false
 // whenever the call failed. Returns
 // the first failure of the call (looking up the name, the call, reading the answer), else S_OK.
-HRESULT call_jaws(jaws_member member, VARIANT* arguments, UINT count, bool* answer) {
+HRESULT call_jaws(jaws_member& member, VARIANT* arguments, UINT count, bool* answer) {
     if (answer) *answer = false;
     IDispatch* api = jaws_api();
     if (!api) return E_NOINTERFACE;
-    if (jaws.members[member] == DISPID_UNKNOWN) {
-        LPOLESTR name = const_cast<LPOLESTR>(kMemberNames[member]);
-        const HRESULT hr = api->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &jaws.members[member]);
+    if (member.id == DISPID_UNKNOWN) {
+        LPOLESTR name = const_cast<LPOLESTR>(member.name);
+        const HRESULT hr = api->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &member.id);
         if (FAILED(hr)) {
-            jaws.members[member] = DISPID_UNKNOWN;
+            member.id = DISPID_UNKNOWN;
             return hr;
         }
     }
@@ -110,7 +118,7 @@ HRESULT call_jaws(jaws_member member, VARIANT* arguments, UINT count, bool* answ
     DISPPARAMS parameters = {count ? reversed : NULL, NULL, count, 0};
     VARIANT result;
     VariantInit(&result);
-    HRESULT hr = api->Invoke(jaws.members[member], IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &parameters,
+    HRESULT hr = api->Invoke(member.id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &parameters,
                              answer ? &result : NULL, NULL, NULL);
     if (SUCCEEDED(hr) && answer) {
         VARIANT truth;
@@ -144,7 +152,7 @@ bool jaws_speak(const wchar_t* text, bool interrupt) {
     arguments[1].vt = VT_BOOL;
     arguments[1].boolVal = interrupt ? VARIANT_TRUE : VARIANT_FALSE;
     bool took = false;
-    const HRESULT hr = call_jaws(kSayString, arguments, 2, &took);
+    const HRESULT hr = call_jaws(jaws.members.say_string, arguments, 2, &took);
     SysFreeString(copy);
     if (took) return true;
     // A FALSE answer logs S_OK: the call went through and JAWS refused the text.
@@ -154,7 +162,7 @@ bool jaws_speak(const wchar_t* text, bool interrupt) {
 }
 
 void jaws_cancel(void) {
-    if (jaws_responds()) call_jaws(kStopSpeech, NULL, 0, NULL);
+    if (jaws_responds()) call_jaws(jaws.members.stop_speech, NULL, 0, NULL);
 }
 
 // The text goes into a script string literal, where a backslash starts an escape and a double
@@ -178,7 +186,7 @@ void jaws_braille(const wchar_t* text) {
         }
         memcpy(call + at, kBrailleCallTail, tail * sizeof(wchar_t));
         VARIANT argument = text_argument(call);
-        call_jaws(kRunFunction, &argument, 1, &shown);
+        call_jaws(jaws.members.run_function, &argument, 1, &shown);
         SysFreeString(call);
     }
     if (shown || jaws.braille_failure_logged) return;

@@ -4,6 +4,7 @@
 #include "speech/routes.h"
 #include "run/libraries.h"
 #include "run/log.h"
+#include "run/settings.h"
 #include "run/state.h"
 #include "run/text.h"
 

@@ -5,6 +5,7 @@
 #include "speech/speech.h"
 #include <wchar.h>
 #include "run/log.h"
+#include "run/settings.h"
 #include "run/state.h"
 #include "run/text.h"
 #include "speech/routes.h"
@@ -14,7 +15,7 @@ namespace {
 constexpr uint32_t kSayLinesLogged = 2000;
 // UTF-8 copy of a text for its "say" line, terminator included.
 constexpr int kSayTextBytes = 2048;
-// "0 auto,1 nvda,2 sapi,3 log" and its like: a few bytes a backend.
+// "0 auto,1 nvda,2 sapi,3 log,4 jaws" and its like: a few bytes a backend.
 constexpr int kLegendBytes = 128;
 
 // ---- Router state: main thread only, alive for the mode.
@@ -73,7 +74,7 @@ int say_exit_code(int route) {
     return row ? row->say_exit_code : kSayNotSpoken;
 }
 
-void load_speech_routes(void) {
+void start_speech(void) {
     for (const speech_route_row& row : kSpeechRoutes)
         if (row.load) row.load();
 }
@@ -119,9 +120,11 @@ void stop_speech(void) {
     }
 }
 
-void finish_speech(DWORD timeout_ms) {
+void end_speech(DWORD finish_ms) {
     for (const speech_route_row& row : kSpeechRoutes)
-        if (row.finish) row.finish(timeout_ms);
+        if (row.finish) row.finish(finish_ms);
+    for (const speech_route_row& row : kSpeechRoutes)
+        if (row.unload) row.unload();
 }
 
 void reset_speech(void) {

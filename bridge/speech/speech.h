@@ -1,14 +1,13 @@
 // Speech output router: speaks a text through the first route of the configured backend that
 // takes it (the NVDA controller client, the JAWS API, a SAPI voice, or only the log), shows it on
 // the braille display when a screen reader took it, and remembers which route last worked. The
-// routes and the backends are tables (routes.h). Owns speech_route and lines_spoken; each route
-// owns its own library or object. Main thread only (a single-threaded
+// routes, the backends and their numbers are tables (routes.h). Owns speech_route and
+// lines_spoken; each route owns its own library or object. Main thread only (a single-threaded
 // COM apartment). Called by the modes, the run, the line protocol and the hang watchdog.
 #pragma once
 #include <windows.h>
 #include <stdint.h>
 
-enum { kRouteNone = -1, kRouteNvda = 1, kRouteSapi = 2, kRouteLog = 3, kRouteJaws = 4 };
 // What --say returns when no route has worked.
 constexpr int kSayNotSpoken = 11;
 
@@ -25,13 +24,15 @@ const char* backend_legend(void);
 // --say's exit code when route spoke last; kSayNotSpoken for none.
 int say_exit_code(int route);
 
-// Start-up and --say: loads what the routes load up front (the NVDA client), whatever the backend.
-void load_speech_routes(void);
-// Loads nvdaControllerClient.dll, else nvdaControllerClient64.dll, from exe_dir.
-void load_nvda_client(void);
+// The start of a mode that speaks (the run, --say, --check): loads what the routes load up front
+// (the NVDA client), whatever the backend.
+void start_speech(void);
+// The end of that mode, before COM ends: when the voice spoke last, gives it up to finish_ms to
+// finish, then releases what the routes created and unloads what they loaded.
+void end_speech(DWORD finish_ms);
+// Whether the NVDA client was loaded, and whether NVDA answers through it now (--check).
 bool nvda_client_loaded(void);
 bool nvda_answers(void);
-void unload_nvda_client(void);
 
 // Says text (UTF-16, NUL-terminated); interrupt cuts off current speech, else it queues.
 // Returns at once and keeps no pointer to text.
@@ -39,9 +40,7 @@ void speak(const wchar_t* text, bool interrupt);
 // Silences the routes of the configured backend that speak now (NVDA when it answers, JAWS when it
 // runs, the voice), and NVDA under every backend but log; the route stays.
 void stop_speech(void);
-// Lets a SAPI voice finish for up to timeout_ms, then releases what the routes created.
-void finish_speech(DWORD timeout_ms);
 
-// Tests only: back to the start state: client unloaded, no voice, route none, count 0
-// (reset_bridge_state).
+// Tests only: back to the start state: client unloaded, no JAWS object, no voice, route none,
+// count 0 (reset_bridge_state).
 void reset_speech(void);

@@ -11,6 +11,7 @@
 #include "run/log.h"
 #include "run/seams.h"
 #include "run/settings.h"
+#include "speech/routes.h"
 #include "speech/speech.h"
 
 namespace {

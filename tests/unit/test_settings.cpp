@@ -5,6 +5,7 @@
 #include <vector>
 #include "run/log.h"
 #include "run/settings.h"
+#include "speech/routes.h"
 #include "run/text.h"
 
 namespace {

@@ -9,6 +9,7 @@
 #include "run/log.h"
 #include "run/seams.h"
 #include "run/settings.h"
+#include "speech/routes.h"
 #include "speech/speech.h"
 
 namespace {
@@ -17,13 +18,6 @@ std::wstring dir;
 // messages, so the real answer would turn to hung a few seconds into the run.
 bool jaws_hung = false;
 BOOL fake_is_hung(HWND) { return jaws_hung; }
-
-std::wstring doubles_dir(void) {
-    wchar_t path[MAX_PATH];
-    GetModuleFileNameW(NULL, path, MAX_PATH);
-    *wcsrchr(path, L'\\') = 0;
-    return std::wstring(path) + L"\\..\\doubles";
-}
 
 // A fresh router with its exe_dir, log and voice folder in a new temp folder; also a second one
 // in a case.
@@ -41,7 +35,7 @@ void setup(int which_backend, const char* client = "nvdaControllerClient.dll",
     jaws_hung = false;
     seams.is_hung = fake_is_hung;
     if (client) {
-        std::wstring from = doubles_dir() + L"\\" + unit_widen(client);
+        std::wstring from = unit_doubles_dir() + L"\\" + unit_widen(client);
         CopyFileW(from.c_str(), (dir + L"\\" + client_name).c_str(), FALSE);
     }
     open_log(false);
@@ -102,6 +96,39 @@ std::string joined(const std::vector<std::string>& v) {
     return s;
 }
 }  // namespace
+
+// Each backend's routes exist and auto tries every screen reader before the voice; each route has
+// a backend of its own number that tries it alone; numbers and words are not shared; --say's code
+// for a route that spoke is a documented one, never that of "not spoken".
+TEST(route_and_backend_tables_agree) {
+    auto route_rows = [](int route) {
+        int rows = 0;
+        for (const speech_route_row& row : kSpeechRoutes) rows += row.route == route;
+        return rows;
+    };
+    auto place_in_auto = [](int route) {
+        for (int at = 0; at < kBackendRoutesMax; at++)
+            if (kSpeechBackends[0].routes[at] == route) return at;
+        return kBackendRoutesMax;
+    };
+    REQUIRE(kSpeechBackends[0].backend == kBackendAuto);
+    for (const speech_backend_row& row : kSpeechBackends) {
+        for (int route : row.routes) CHECK(route == kRouteNone || route_rows(route) == 1);
+        for (const speech_backend_row& other : kSpeechBackends)
+            CHECK(&other == &row || (other.backend != row.backend && _wcsicmp(other.word, row.word) != 0));
+    }
+    for (const speech_route_row& row : kSpeechRoutes) {
+        CHECK(row.route != kRouteNone && route_rows(row.route) == 1);
+        CHECK(row.say_exit_code == 0 || row.say_exit_code == 10);
+        bool alone = false;
+        for (const speech_backend_row& backend_row : kSpeechBackends)
+            alone = alone || (backend_row.backend == row.route && backend_row.routes[0] == row.route &&
+                              backend_row.routes[1] == kRouteNone);
+        CHECK(alone);
+    }
+    CHECK(place_in_auto(kRouteSapi) < kBackendRoutesMax);
+    for (int screen_reader : {kRouteNvda, kRouteJaws}) CHECK(place_in_auto(screen_reader) < place_in_auto(kRouteSapi));
+}
 
 TEST(nvda_route_interrupts_and_queues) {
     setup(kBackendAuto);
@@ -166,9 +193,9 @@ TEST(nvda_backend_drops_silently_when_nvda_is_away) {
     CHECK_EQ(speech_route, (int)kRouteNvda);
     CHECK_EQ(joined(nvda()), joined(list({"cancelSpeech", "speakText\t0\tfirst"})));
     CHECK(voice().empty());
-    std::string log = log_text();
-    CHECK(log.find("say!: dropped\r\n") != std::string::npos);
-    CHECK_EQ(log.substr(log.find("say!: dropped\r\n") + 15), std::string(""));
+    // The dropped text's say line is the log's last line.
+    const std::string log = log_text(), last = "say!: dropped\r\n";
+    CHECK(log.size() >= last.size() && log.compare(log.size() - last.size(), last.size(), last) == 0);
 }
 
 TEST(log_backend_never_speaks) {
@@ -231,10 +258,12 @@ TEST(stop_speech_silences_the_backends_routes_and_nvda) {
     CHECK(jaws().empty());
 }
 
-TEST(finish_waits_only_for_sapi) {
+// The end of a mode waits for the voice only when it spoke last, and lets go of everything: --say
+// too unloads the client its start loaded.
+TEST(end_waits_only_for_sapi_and_unloads_the_client) {
     setup(kBackendSapi);
     speak(L"x", false);
-    finish_speech(3000);
+    end_speech(3000);
     CHECK_EQ(joined(voice()).find("[WaitUntilDone\t3000][release]") != std::string::npos, true);
 
     setup(kBackendAuto);
@@ -243,10 +272,12 @@ TEST(finish_waits_only_for_sapi) {
     speak(L"sapi", false);
     control_nvda("");
     speak(L"nvda", false);
-    finish_speech(3000);
+    end_speech(3000);
     std::string v = joined(voice());
     CHECK(v.find("WaitUntilDone") == std::string::npos);
     CHECK(v.find("[release]") != std::string::npos);
+    CHECK(!nvda_client_loaded());
+    CHECK_EQ(nvda("").back(), std::string("detach\tfree"));
 }
 
 TEST(say_lines_stop_after_2000_texts) {
@@ -272,7 +303,7 @@ TEST(say_line_of_text_that_cannot_be_converted) {
 
 TEST(a_client_lacking_an_export_is_freed_and_the_other_name_is_loaded) {
     setup(kBackendAuto, "nvda_stub_missing_export.dll");
-    CopyFileW((doubles_dir() + L"\\nvdaControllerClient.dll").c_str(),
+    CopyFileW((unit_doubles_dir() + L"\\nvdaControllerClient.dll").c_str(),
               (dir + L"\\nvdaControllerClient64.dll").c_str(), FALSE);
     load_nvda_client();
     CHECK(nvda_client_loaded());
@@ -304,7 +335,8 @@ TEST(a_client_file_that_is_no_library_is_logged_and_the_search_goes_on) {
 TEST(no_client_beside_the_exe_is_one_log_line) {
     setup(kBackendNvda, NULL);
     load_nvda_client();
-    CHECK_EQ(log_text().substr(15), std::string("NVDA: controller client DLL not available; SAPI only\r\n"));
+    CHECK_EQ(joined(unit_log_messages(dir + L"\\TolvaneSpeech.log")),
+             joined(list({"NVDA: controller client DLL not available; SAPI only"})));
 }
 
 TEST(unload_frees_the_client) {
@@ -315,11 +347,7 @@ TEST(unload_frees_the_client) {
     CHECK_EQ(nvda("").back(), std::string("detach\tfree"));
 }
 
-// Braille comes with it: each text read back as JAWS reads a script string (quotes turned into
-// apostrophes, backslashes kept, control characters as spaces), a failure logged once while speech
-// goes on, nothing once it is turned off. JAWS that quits and comes back is a new object, whose
-// TRUE may come as an integer.
-TEST(jaws_speaks_under_auto_when_nvda_does_not_follows_its_window_and_shows_braille) {
+TEST(under_auto_jaws_speaks_when_nvda_does_not) {
     setup(kBackendAuto);
     load_nvda_client();
     jaws_running(true);
@@ -327,22 +355,24 @@ TEST(jaws_speaks_under_auto_when_nvda_does_not_follows_its_window_and_shows_brai
     CHECK(jaws().empty());
     CHECK_EQ(nvda().back(), std::string("speakText\t0\tboth answer"));
     control_nvda("running=0\n");
+    speak(L"nvda away", true);
+    jaws_running(false);
+    CHECK_EQ(speech_route, (int)kRouteJaws);
+    CHECK_EQ(joined(jaws()), joined(list({"create\t0x00000000", "SayString\t1\t1\tnvda away",
+                                          "RunFunction\t1\tBrailleString(\"nvda away\")"})));
+}
+
+// Each text is read back as JAWS reads a script string: quotes turned into apostrophes,
+// backslashes kept, control characters as spaces. A failure is logged once while speech goes on.
+TEST(jaws_braille_is_a_script_string_and_its_failure_is_logged_once) {
+    setup(kBackendJaws, NULL);
+    jaws_running(true);
     speak(L"He said \"go\"", true);
     speak(L"C:\\Games\\", false);
     speak(L"\\o/ \\n\tend", false);
     control_jaws("run_result=0\n");
     speak(L"queued", false);
     speak(L"again", false);
-    CHECK_EQ(speech_route, (int)kRouteJaws);
-    jaws_running(false);  // JAWS quits: the voice takes over
-    speak(L"by voice", false);
-    CHECK_EQ(speech_route, (int)kRouteSapi);
-    jaws_running(true);  // and JAWS comes back, silencing the voice
-    control_jaws("answer_vt=3\n");
-    settings_for_tests().braille_enabled = false;
-    speak(L"back", true);
-    stop_speech();
-    finish_speech(3000);
     jaws_running(false);
     // The record escapes a backslash as two.
     CHECK_EQ(joined(jaws()),
@@ -351,15 +381,37 @@ TEST(jaws_speaks_under_auto_when_nvda_does_not_follows_its_window_and_shows_brai
                           "RunFunction\t1\t" R"(BrailleString("C:\\Games\\"))", "SayString\t0\t1\t\\\\o/ \\\\n\\tend",
                           "RunFunction\t1\t" R"(BrailleString("\\o/ \\n end"))", "SayString\t0\t1\tqueued",
                           "RunFunction\t0\tBrailleString(\"queued\")", "SayString\t0\t1\tagain",
-                          "RunFunction\t0\tBrailleString(\"again\")", "release", "create\t0x00000000",
-                          "SayString\t1\t1\tback", "StopSpeech", "release"})));
-    CHECK_EQ(joined(voice()), joined(list({"create\t0x00000000", "Speak\t17\t0x00000000\tby voice",
-                                           "Speak\t2\t0x00000000\t(null)", "Speak\t2\t0x00000000\t(null)",
-                                           "release"})));
+                          "RunFunction\t0\tBrailleString(\"again\")"})));
     const std::string log = log_text();
     CHECK_EQ(unit_count(log, "braille: JAWS RunFunction failed"), 1);
     CHECK_EQ(unit_count(log, "braille:"), 1);
     CHECK_EQ(unit_count(log, "JAWS:"), 0);
+}
+
+// JAWS that quits leaves the speech to the voice; JAWS that comes back is a new object, whose TRUE
+// may come as an integer, and silences the voice. With braille off it is sent no braille.
+TEST(jaws_that_quits_hands_over_to_the_voice_and_comes_back_as_a_new_object) {
+    setup(kBackendAuto, NULL);
+    jaws_running(true);
+    speak(L"jaws", true);
+    jaws_running(false);
+    speak(L"by voice", false);
+    CHECK_EQ(speech_route, (int)kRouteSapi);
+    jaws_running(true);
+    control_jaws("answer_vt=3\n");
+    settings_for_tests().braille_enabled = false;
+    speak(L"back", true);
+    stop_speech();
+    end_speech(3000);
+    jaws_running(false);
+    CHECK_EQ(joined(jaws()), joined(list({"create\t0x00000000", "SayString\t1\t1\tjaws",
+                                          "RunFunction\t1\tBrailleString(\"jaws\")", "release",
+                                          "create\t0x00000000", "SayString\t1\t1\tback", "StopSpeech",
+                                          "release"})));
+    CHECK_EQ(joined(voice()), joined(list({"create\t0x00000000", "Speak\t17\t0x00000000\tby voice",
+                                           "Speak\t2\t0x00000000\t(null)", "Speak\t2\t0x00000000\t(null)",
+                                           "release"})));
+    const std::string log = log_text();
     const size_t to_jaws = log.find("speech output now: JAWS"), to_sapi = log.find("speech output now: SAPI");
     CHECK(to_jaws != std::string::npos && to_jaws < to_sapi);
     CHECK(log.find("speech output now: JAWS", to_sapi) != std::string::npos);

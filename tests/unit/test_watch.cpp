@@ -15,6 +15,7 @@
 #include "run/log.h"
 #include "run/seams.h"
 #include "run/settings.h"
+#include "speech/routes.h"
 
 namespace {
 // Reports that arrive within ms: how many woke the loop, and how many asked for a poll; a watch
