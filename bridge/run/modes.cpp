@@ -1,6 +1,5 @@
 #include "run/modes.h"
 #include <windows.h>
-#include "run/com.h"
 #include "run/log.h"
 #include "run/settings.h"
 #include "speech/speech.h"
@@ -27,7 +26,6 @@ int run_check_mode(void) {
         code = 21;
     }
     unload_nvda_client();
-    end_com();
     close_log();
     return code;
 }
@@ -41,7 +39,6 @@ int run_say_mode(void) {
     const int code = say_exit_code(speech_route);
     if (code == kSayNotSpoken) log_line("say: NOT spoken (no working speech route)");
     finish_speech(kSayFinishMs);
-    end_com();
     close_log();
     return code;
 }
