@@ -22,7 +22,10 @@ int main(int argc, char** argv) {
         return 2;
     }
     reset_settings();
-    game_pid = (DWORD)strtoul(argv[1], NULL, 10);
+    if (!attach_game_process((DWORD)strtoul(argv[1], NULL, 10), "--pid")) {
+        fprintf(stderr, "bench_hang_check: no game process %s\n", argv[1]);
+        return 2;
+    }
     LARGE_INTEGER frequency, a, b;
     QueryPerformanceFrequency(&frequency);
 

@@ -71,9 +71,12 @@ int main(int argc, char** argv) {
         fprintf(stderr, "usage: bench_keys_hook GAME_PID [EVENTS]\n");
         return 2;
     }
-    game_pid = (DWORD)strtoul(argv[1], NULL, 10);
+    if (!attach_game_process((DWORD)strtoul(argv[1], NULL, 10), "--pid")) {
+        fprintf(stderr, "bench_keys_hook: no game process %s\n", argv[1]);
+        return 2;
+    }
     const int events = argc > 2 ? atoi(argv[2]) : 100000;
-    menu_open = 1;
+    stand_in_menu_flags(1, false);
     run_result real = time_hook(events);
     printf("p50_us=%.3f p99_us=%.3f max_us=%.3f swallowed=%d events=%d\n", at(real.cost_us, 50),
            at(real.cost_us, 99), real.cost_us.back(), real.swallowed, events);

@@ -38,8 +38,8 @@ bool runs_from_game_dir(DWORD pid) {
 }
 }  // namespace
 
-std::atomic<DWORD>& game_pid = game.pid;
-HANDLE& game_process = game.process;
+const std::atomic<DWORD>& game_pid = game.pid;
+HANDLE const& game_process = game.process;
 
 int attach_game_process(DWORD pid, const char* how) {
     HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
@@ -87,3 +87,8 @@ int find_game_process(void) {
 }
 
 void reset_game_process(void) { renew(game); }
+
+void attach_game_for_tests(DWORD pid, HANDLE process) {
+    game.process = process;
+    game.pid.store(pid, std::memory_order_release);
+}

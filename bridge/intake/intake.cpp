@@ -30,6 +30,8 @@ void run_speech_steps(uint64_t now, bool woke) {
     keep_speech_watch(now);
 }
 
+void stop_speech_steps(void) { stop_speech_watch(); }
+
 bool speech_intake_behind(void) { return steps.behind; }
 
 void reset_speech_steps(void) { renew(steps); }

@@ -3,9 +3,9 @@
 // at the next 50 ms poll. The 50 ms poll stays as it is: a folder that does not exist (yet),
 // a file system that cannot report changes, a lost report or a replaced folder costs at most
 // that poll's delay. Owns the folder handle, its report slots (event, OVERLAPPED and buffer of
-// each read) and the pending read. Main thread only; the run waits on speech_watch_event and
-// calls stop_speech_watch at shutdown, the intake's steps (intake.h) call take_speech_watch when
-// the event fired and keep_speech_watch with each poll. No call waits on the file system for
+// each read) and the pending read. Main thread only; the run waits on speech_watch_event, the
+// intake's steps (intake.h) call take_speech_watch when the event fired, keep_speech_watch with
+// each poll and stop_speech_watch when they stop. No call waits on the file system for
 // longer than a cancelled read's short limit.
 #pragma once
 #include <windows.h>

@@ -43,6 +43,14 @@ namespace {
 enum : LONG { kHandoverWaiting = 0, kHandoverReady = 1, kHandoverAbandoned = 2 };
 constexpr int kKeyCodes = 256;
 
+struct menu_key_ring {
+    menu_key_event slots[kRingSlots] = {};
+    // The writer stores its index with release after its slot work; the other side loads it
+    // with acquire before touching a slot.
+    std::atomic<int32_t> head{0};  // next slot to fill; written by the hook procedure only
+    std::atomic<int32_t> tail{0};  // next slot to read; written by the main thread only
+};
+
 // ---- Hook state. The shared words go to the main thread as the header says, under the names
 // below; this module uses its fields directly, the hook procedure above all.
 struct hook_state {
@@ -52,7 +60,7 @@ struct hook_state {
     std::atomic<DWORD> install_error{0};
     std::atomic<LONG> presses_let_through{0};
     std::atomic<LONG> menu_downs{0};
-    menu_key_ring_t ring;
+    menu_key_ring ring;
     // Start-up handover: both threads compare-exchange it out of kHandoverWaiting (acq_rel).
     std::atomic<LONG> handover{kHandoverWaiting};
     // Main thread: kept until shutdown, also for a thread that was given up.
@@ -186,13 +194,17 @@ void disarm_hook(void) {
 }
 }  // namespace
 
-std::atomic<DWORD>& hook_thread_id = hook.thread_id;
-std::atomic<LONG>& hook_installed = hook.installed;
-std::atomic<LONG>& hook_install_failed = hook.install_failed;
-std::atomic<DWORD>& hook_install_error = hook.install_error;
-std::atomic<LONG>& presses_let_through = hook.presses_let_through;
-std::atomic<LONG>& hook_menu_downs = hook.menu_downs;
-menu_key_ring_t& menu_key_ring = hook.ring;
+const std::atomic<DWORD>& hook_thread_id = hook.thread_id;
+const std::atomic<LONG>& hook_installed = hook.installed;
+const std::atomic<LONG>& hook_install_failed = hook.install_failed;
+const std::atomic<DWORD>& hook_install_error = hook.install_error;
+const std::atomic<LONG>& presses_let_through = hook.presses_let_through;
+const std::atomic<LONG>& hook_menu_downs = hook.menu_downs;
+
+void prepare_arming(void) {
+    hook.installed.store(0, std::memory_order_release);
+    hook.install_failed.store(0, std::memory_order_release);
+}
 
 namespace {
 // Thread entry; the parameter is the thread's own handle of the ready event, which it closes.
@@ -358,3 +370,10 @@ void seed_hook_tables(void) {
 }
 
 void reset_hook_state(void) { renew(hook); }
+
+void stand_in_hook_thread(DWORD thread_id, LONG installed, DWORD install_error) {
+    hook.thread_id.store(thread_id, std::memory_order_release);
+    hook.installed.store(installed, std::memory_order_release);
+    hook.install_error.store(install_error, std::memory_order_release);
+    hook.install_failed.store(install_error != 0 ? 1 : 0, std::memory_order_release);
+}

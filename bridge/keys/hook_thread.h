@@ -1,9 +1,9 @@
 // Keyboard hook thread: installs the WH_KEYBOARD_LL hook only while settings-menu mode needs it,
 // swallows menu keys by the decision table in keyboard_hook_proc, and hands each swallowed key
-// to the main thread through menu_key_ring. Owns the hook, its key tables and the ring (its
-// producer side runs in the hook procedure, its consumer side, pop_menu_key, on the main thread).
-// The run starts and stops the thread; settings-menu mode posts the messages, polls the flags
-// below and drains the ring.
+// to the main thread through a ring. Owns the hook, its key tables and the ring (its producer
+// side runs in the hook procedure, its consumer side, pop_menu_key, on the main thread). The run
+// starts and stops the thread; settings-menu mode clears the install flags (prepare_arming),
+// posts the messages, polls the flags below and drains the ring.
 #pragma once
 #include <windows.h>
 #include <stdint.h>
@@ -28,17 +28,22 @@ constexpr uint32_t kLoopRecentMs = 100;
 // Shared with the main thread: aligned 32-bit words, read and written whole. Every store is a
 // release and every load on the other thread an acquire, so hook_install_error is complete by the
 // time hook_install_failed is seen.
-extern std::atomic<DWORD>& hook_thread_id;      // main publishes once the thread is ready, clears at
-                                                // the end; settings-menu mode reads it
-extern std::atomic<LONG>& hook_installed;       // hook thread sets at each install, clears at removal;
-                                                // main clears before each arming
-extern std::atomic<LONG>& hook_install_failed;  // hook thread writes; main clears before each arming
-extern std::atomic<DWORD>& hook_install_error;  // hook thread writes before setting hook_install_failed
-extern std::atomic<LONG>& presses_let_through;  // hook procedure adds each press it let through for a
-                                                // stalled loop; main reads
-extern std::atomic<LONG>& hook_menu_downs;      // hook procedure adds every menu-key down it sees,
-                                                // injected or not; main reads to tell a hook that
-                                                // Windows removed
+extern const std::atomic<DWORD>& hook_thread_id;      // main publishes once the thread is ready,
+                                                      // clears at the end; settings-menu mode reads it
+extern const std::atomic<LONG>& hook_installed;       // hook thread sets at each install, clears at
+                                                      // removal; prepare_arming clears it
+extern const std::atomic<LONG>& hook_install_failed;  // hook thread writes; prepare_arming clears it
+extern const std::atomic<DWORD>& hook_install_error;  // hook thread writes before setting
+                                                      // hook_install_failed
+extern const std::atomic<LONG>& presses_let_through;  // hook procedure adds each press it let through
+                                                      // for a stalled loop; main reads
+extern const std::atomic<LONG>& hook_menu_downs;      // hook procedure adds every menu-key down it
+                                                      // sees, injected or not; main reads to tell a
+                                                      // hook that Windows removed
+
+// Main thread, before each MSG_HOOK_ARM: clears hook_installed and hook_install_failed, so that
+// only an install made for this arming confirms it.
+void prepare_arming(void);
 
 // One swallowed key on its way to the main thread.
 struct menu_key_event {
@@ -48,14 +53,6 @@ struct menu_key_event {
 // Single producer (the hook procedure), single consumer (the main thread); one slot is kept
 // free to tell full from empty, so at most 127 events wait.
 constexpr int kRingSlots = 128;
-struct menu_key_ring_t {
-    menu_key_event slots[kRingSlots] = {};
-    // The writer stores its index with release after its slot work; the other side loads it
-    // with acquire before touching a slot.
-    std::atomic<int32_t> head{0};  // next slot to fill; written by the hook procedure only
-    std::atomic<int32_t> tail{0};  // next slot to read; written by the main thread only
-};
-extern menu_key_ring_t& menu_key_ring;
 
 // Main thread, at start-up: starts the thread and waits up to wait_ms for it to be ready, then
 // logs the outcome. A thread that is not ready by then never serves: hook_thread_id stays 0 and
@@ -82,3 +79,7 @@ bool pop_menu_key(menu_key_event* out);
 void seed_hook_tables(void);
 // Tests only: empties the ring and the tables and clears the shared flags (reset_bridge_state).
 void reset_hook_state(void);
+// Tests only: the test's thread stands in for the hook thread: thread_id is published as its id
+// (0: no hook thread), and the flags are left as an arming that installed a hook (installed 1)
+// or none (0), or that failed with install_error (not 0).
+void stand_in_hook_thread(DWORD thread_id, LONG installed, DWORD install_error);

@@ -145,19 +145,18 @@ void request_arming(uint64_t now, bool silent) {
     mode.arm_pending = true;
     mode.arm_silent = silent;
     mode.arm_requested_at = now;
-    hook_installed.store(0, std::memory_order_release);
-    hook_install_failed.store(0, std::memory_order_release);
+    prepare_arming();
     post_to_hook_thread(MSG_HOOK_ARM, silent ? 1 : 0);
 }
 }  // namespace
 
-std::atomic<LONG>& menu_open = mode.menu_open;
-std::atomic<LONG>& hook_generation = mode.hook_generation;
-std::atomic<uint32_t>& loop_pass_tick = mode.loop_pass_tick;
+const std::atomic<LONG>& menu_open = mode.menu_open;
+const std::atomic<LONG>& hook_generation = mode.hook_generation;
+const std::atomic<uint32_t>& loop_pass_tick = mode.loop_pass_tick;
 const uint64_t& last_key_activity = mode.last_key_activity;
 
 // The main thread is menu_open's only writer, so its own reads need no order.
-bool menu_is_open(void) { return menu_open.load(std::memory_order_relaxed) != 0; }
+bool menu_is_open(void) { return mode.menu_open.load(std::memory_order_relaxed) != 0; }
 
 bool menu_mode_available(void) { return !mode.hook_unavailable && hook_thread_id.load(std::memory_order_acquire) != 0; }
 
@@ -171,7 +170,7 @@ void open_menu_mode(const char* reason) {
         mode.refused_at = t;
         return;
     }
-    menu_open.store(1, std::memory_order_release);
+    mode.menu_open.store(1, std::memory_order_release);
     mode.menu_opened_at = t;
     mode.last_key_activity = t;
     mode.not_in_front_since = 0;
@@ -187,7 +186,7 @@ void open_menu_mode(const char* reason) {
 void close_menu_mode(const char* reason) {
     const uint64_t t = tick_now();
     if (!menu_is_open()) return;
-    menu_open.store(0, std::memory_order_release);
+    mode.menu_open.store(0, std::memory_order_release);
     mode.menu_closed_at = t;
     mode.arm_pending = false;
     mode.reinstall_waiting = false;
@@ -201,10 +200,12 @@ void note_menu_key_activity(uint64_t now) {
 
 void prepare_menu_state(void) { format_wide(mode.menu_state_path, kPathCap, L"%ls\\menu_state.txt", exe_dir); }
 
+void end_menu_mode(void) { mode.menu_open.store(0, std::memory_order_release); }
+
 void note_loop_pass(uint64_t now) {
     const uint64_t gap = mode.last_pass_at ? ticks_since(now, mode.last_pass_at) : 0;
     mode.last_pass_at = now;
-    loop_pass_tick.store((uint32_t)now, std::memory_order_release);
+    mode.loop_pass_tick.store((uint32_t)now, std::memory_order_release);
     if (gap > kLoopStallMs) mode.last_stall_ms = gap;
     const LONG let_through = presses_let_through.load(std::memory_order_acquire);
     if (let_through == mode.presses_reported) return;
@@ -217,7 +218,7 @@ void note_loop_pass(uint64_t now) {
 namespace {
 // Closes the mode, makes the hook forget what it swallowed, and tells the mod with "MenuOff".
 void menu_failsafe(const char* reason) {
-    hook_generation.fetch_add(1, std::memory_order_release);
+    mode.hook_generation.fetch_add(1, std::memory_order_release);
     close_menu_mode(reason);
     log_line("FAILSAFE: %s -> menu flag cleared, nothing swallowed any more", reason);
     write_command("MenuOff", tick_now32());
@@ -288,7 +289,7 @@ void check_hook_arming(uint64_t now) {
         return;
     }
     mode.hook_unavailable = true;
-    menu_open.store(0, std::memory_order_release);
+    mode.menu_open.store(0, std::memory_order_release);
     // A hook that the thread still installs after this is removed like that of any close.
     mode.menu_closed_at = now;
     log_line("keyboard hook could not be installed (error %lu); settings menu runs without swallowing", error);
@@ -391,23 +392,36 @@ void poll_menu_state(uint64_t now) {
     }
 }
 
+// The failsafes' reasons give their limits in whole seconds.
+static_assert(kWindowAwayMs % 1000 == 0 && kNoActivityMs % 1000 == 0 && kModSilentMs % 1000 == 0,
+              "failsafe limits are whole seconds");
+constexpr int kReasonBytes = 96;
+unsigned long long seconds(uint64_t ms) { return (unsigned long long)(ms / 1000); }
+
 // In this order; each failsafe clears menu_open, so at most one fires in a pass.
 void check_menu_failsafes(uint64_t now) {
     if (!menu_is_open()) return;
+    char reason[kReasonBytes];
     if (game_window_in_front()) {
         mode.not_in_front_since = 0;
     } else if (mode.not_in_front_since == 0) {
         mode.not_in_front_since = now;
     } else if (ticks_since(now, mode.not_in_front_since) > kWindowAwayMs) {
-        menu_failsafe("game window not in front for more than 2 s");
+        format_narrow(reason, sizeof reason, "game window not in front for more than %llu s", seconds(kWindowAwayMs));
+        menu_failsafe(reason);
     }
-    if (menu_is_open() && ticks_since(now, mode.last_key_activity) > kNoActivityMs)
-        menu_failsafe("no key activity for 120 s");
+    if (menu_is_open() && ticks_since(now, mode.last_key_activity) > kNoActivityMs) {
+        format_narrow(reason, sizeof reason, "no key activity for %llu s", seconds(kNoActivityMs));
+        menu_failsafe(reason);
+    }
     if (menu_is_open()) {
         const uint64_t heard =
             mode.menu_opened_at > mode.menu_state_changed_at ? mode.menu_opened_at : mode.menu_state_changed_at;
-        if (ticks_since(now, heard) > kModSilentMs)
-            menu_failsafe("the Lua mod does not answer (no menu_state.txt update for 5 s)");
+        if (ticks_since(now, heard) > kModSilentMs) {
+            format_narrow(reason, sizeof reason, "the Lua mod does not answer (no menu_state.txt update for %llu s)",
+                          seconds(kModSilentMs));
+            menu_failsafe(reason);
+        }
     }
 }
 }  // namespace
@@ -422,3 +436,8 @@ void run_menu_steps(uint64_t now) {
 }
 
 void reset_menu_mode(void) { renew(mode); }
+
+void stand_in_menu_flags(LONG open, bool raise_generation) {
+    if (raise_generation) mode.hook_generation.fetch_add(1, std::memory_order_release);
+    mode.menu_open.store(open, std::memory_order_release);
+}

@@ -1,31 +1,35 @@
 // Settings-menu mode: while menu_open is set the hook swallows the menu keys with the game in
 // front, and every swallowed key goes to cmd.txt. Owns the main-thread state of the mode (the
 // opening and closing, the confirmation, reinstall (and its retries) and delayed removal of the
-// hook, menu_state.txt and its path, the failsafes, the main loop's pass tick) and drains
-// menu_key_ring. Main thread only: the run calls note_loop_pass and, while a game is attached,
-// run_menu_steps on every pass; the hotkey poller opens, closes and reports key activity.
+// hook, menu_state.txt and its path, the failsafes, the main loop's pass tick) and drains the
+// hook thread's ring. Main thread only: the run calls prepare_menu_state at start-up,
+// note_loop_pass and, while a game is attached, run_menu_steps on every pass, and end_menu_mode
+// at shutdown; the hotkey poller opens, closes and reports key activity.
 #pragma once
 #include <windows.h>
 #include <stdint.h>
 #include <atomic>
 
-// Shared with the hook procedure, whole 32-bit words written on the main thread only.
-// Stored here with release (and cleared by the run at shutdown); loaded by the hook procedure
-// with acquire, by the main thread itself with relaxed order.
-extern std::atomic<LONG>& menu_open;
+// Shared with the hook procedure, whole 32-bit words written on the main thread only, here.
+// Stored with release; loaded by the hook procedure with acquire, by the main thread itself
+// with relaxed order.
+extern const std::atomic<LONG>& menu_open;
 constexpr LONG kFirstHookGeneration = 1;
 // Starts at kFirstHookGeneration; raised by each failsafe (fetch_add, release); loaded by the hook procedure
 // (acquire), which then forgets what it swallowed.
-extern std::atomic<LONG>& hook_generation;
+extern const std::atomic<LONG>& hook_generation;
 // The 32-bit tick of the main loop's last pass: stored here (release) at every pass, loaded by
 // the hook procedure (acquire) to tell a loop that stands still.
-extern std::atomic<uint32_t>& loop_pass_tick;
+extern const std::atomic<uint32_t>& loop_pass_tick;
 
 // Tests only: the last opening, forwarded hotkey while open, or menu key written.
 extern const uint64_t& last_key_activity;
 
 // Start-up, with cmd.txt: composes menu_state_path from exe_dir.
 void prepare_menu_state(void);
+// Shutdown, before the hook thread is stopped: clears menu_open, unlogged, so that the hook
+// swallows nothing new while it is removed.
+void end_menu_mode(void);
 
 // reason is only logged. Opening is refused without a hook thread or after the hook of an opening
 // could not be installed: logged, and "NoHook" written each time (a mod "1" that follows a
@@ -51,3 +55,6 @@ void run_menu_steps(uint64_t now);
 
 // Tests only: back to the start state (reset_bridge_state).
 void reset_menu_mode(void);
+// Tests only: the flags as the hook procedure reads them, for a test that drives the procedure
+// alone: menu_open set to open, after the generation was raised as a failsafe raises it.
+void stand_in_menu_flags(LONG open, bool raise_generation);

@@ -20,8 +20,6 @@
 #include "keys/hotkeys.h"
 #include "keys/menu_mode.h"
 #include "run/clock.h"
-#include "run/com.h"
-#include "run/instance_lock.h"
 #include "run/log.h"
 #include "run/settings.h"
 #include "run/state.h"
@@ -151,13 +149,12 @@ int run_bridge(void) {
     start_speech_steps(run.loop_start);
     run_main_loop();
 
-    // Shutdown, in the order that frees the keyboard first and the lock last but one.
-    menu_open.store(0, std::memory_order_release);
+    // Shutdown, in the order that frees the keyboard first. The log is closed last: bridge_main
+    // ends COM and releases the lock only after that.
+    end_menu_mode();
     stop_hook_thread(kHookQuitWaitMs);
-    stop_speech_watch();
+    stop_speech_steps();
     end_speech(kSpeechFinishMs);
-    end_com();
-    release_instance_lock();
     log_line("bye (%lu lines spoken, %d hotkey presses forwarded, %d ignored)", (unsigned long)lines_spoken,
              hotkeys_forwarded, hotkeys_ignored);
     close_log();

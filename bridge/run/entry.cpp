@@ -14,8 +14,9 @@ int bridge_main(void) {
     int argc = 0;
     wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
     if (argv) parse_command_line(argc, argv);
+    // Undone in reverse order. The run has closed its log when the lock goes, so a bridge that
+    // waited for the lock never empties a log still being written.
     start_com();
-
     int code;
     if (check_mode) {
         code = run_check_mode();
@@ -23,8 +24,12 @@ int bridge_main(void) {
         code = run_say_mode();
     } else {
         code = acquire_instance_lock();
-        if (code == 0) code = run_bridge();
+        if (code == 0) {
+            code = run_bridge();
+            release_instance_lock();
+        }
     }
+    end_com();
     if (argv) LocalFree(argv);
     return code;
 }

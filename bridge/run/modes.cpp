@@ -1,6 +1,5 @@
 #include "run/modes.h"
 #include <windows.h>
-#include "run/com.h"
 #include "run/log.h"
 #include "run/settings.h"
 #include "speech/speech.h"
@@ -30,7 +29,6 @@ int run_check_mode(void) {
         code = 21;
     }
     end_speech(kCheckFinishMs);
-    end_com();
     close_log();
     return code;
 }
@@ -44,7 +42,6 @@ int run_say_mode(void) {
     const int code = say_exit_code(speech_route);
     if (code == kSayNotSpoken) log_line("say: NOT spoken (no working speech route)");
     end_speech(kSayFinishMs);
-    end_com();
     close_log();
     return code;
 }

@@ -1,5 +1,6 @@
 // The one-shot modes (--check, --say). No state of their own. Called by bridge_main on the main
-// thread after COM is started; each opens the log for appending and ends COM before it returns.
+// thread between start_com and end_com; each opens the log for appending, finishes what it
+// spoke with and closes the log before it returns.
 #pragma once
 
 int run_check_mode(void);  // 0 NVDA answers, 20 no client library, 21 NVDA does not answer

@@ -64,7 +64,7 @@ TEST(find_game_window_picks_from_visible_unowned_windows) {
     REQUIRE(bring_to_front(splash));
     CHECK(!game_window_in_front());
     // ...and any window of the game process counts whatever its class.
-    game_pid = me;
+    attach_game_for_tests(me, NULL);
     CHECK(game_window_in_front());
     reset_game_process();
     seams.game_window_in_front = []() { return true; };

@@ -106,7 +106,7 @@ struct hang_case {
     // The timeline cases: this program is the game, its window the game window, and the
     // verdict and the dump call come from the seams.
     void own_game(const wchar_t* window_class = L"UnrealWindow") {
-        game_pid = GetCurrentProcessId();
+        attach_game_for_tests(GetCurrentProcessId(), NULL);
         window = make_window(window_class);
         seams.is_hung = fake_is_hung;
         seams.write_dump = fake_write_dump;
@@ -132,8 +132,7 @@ struct hang_case {
         si.cb = sizeof si;
         if (!CreateProcessW(exe.c_str(), &command[0], NULL, NULL, FALSE, 0, NULL, NULL, &si, &game)) return false;
         for (int i = 0; i < 1000 && unit_read_file(events).find("ready ") == std::string::npos; i++) Sleep(20);
-        game_pid = game.dwProcessId;
-        game_process = game.hProcess;
+        attach_game_for_tests(game.dwProcessId, game.hProcess);
         return unit_read_file(events).find("ready ") != std::string::npos;
     }
 
@@ -385,7 +384,7 @@ TEST(a_blocked_file_name_or_a_missing_process_fail_before_the_dump) {
     RemoveDirectoryW(file.c_str());
 
     // An id that names no process.
-    game_pid = 0xFFFFFFF0;
+    attach_game_for_tests(0xFFFFFFF0, NULL);
     CHECK(!write_hang_dump());
     std::string last = c.messages().back();
     CHECK_EQ(last.substr(0, 31), std::string("hang dump: OpenProcess failed ("));

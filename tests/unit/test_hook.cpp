@@ -29,7 +29,7 @@ void begin(void) {
     unit_fake_clock_install(1000000);
     note_loop_pass(unit_fake_clock_now());
     seed_hook_tables();
-    menu_open = 1;
+    stand_in_menu_flags(1, false);
 }
 
 // Result of the procedure: 1 swallows; anything else passed the event on.
@@ -105,7 +105,7 @@ TEST(an_inactive_menu_passes_fresh_presses_but_finishes_swallowed_ones) {
     begin();
     // Closed while Up is held: the repeats and the release stay swallowed, without events.
     CHECK(down(VK_UP));
-    menu_open = 0;
+    stand_in_menu_flags(0, false);
     CHECK(down(VK_UP));
     CHECK(down(VK_UP));
     CHECK(up(VK_UP));
@@ -115,7 +115,7 @@ TEST(an_inactive_menu_passes_fresh_presses_but_finishes_swallowed_ones) {
     CHECK(!down(VK_RETURN));
     CHECK(!up(VK_RETURN));
     // Open but another window in front: the same.
-    menu_open = 1;
+    stand_in_menu_flags(1, false);
     CHECK(down(VK_RIGHT));
     front = false;
     CHECK(down(VK_RIGHT));
@@ -179,9 +179,9 @@ TEST(a_key_already_down_passes_until_it_is_released) {
     CHECK(!down(VK_LEFT));
     CHECK(!up(VK_LEFT));
     // So does one that began while the menu was closed.
-    menu_open = 0;
+    stand_in_menu_flags(0, false);
     CHECK(!down(VK_SPACE));
-    menu_open = 1;
+    stand_in_menu_flags(1, false);
     CHECK(!down(VK_SPACE));
     CHECK(!up(VK_SPACE));
     CHECK_EQ(queued(), std::string("Down"));
@@ -230,21 +230,20 @@ TEST(a_raised_generation_forgets_swallowed_presses) {
     begin();
     CHECK(down(VK_UP));
     CHECK(down(VK_BACK));
-    hook_generation.fetch_add(1);
-    menu_open = 0;
+    stand_in_menu_flags(0, true);
     // Held across the failsafe: repeats and releases reach the game.
     CHECK(!down(VK_UP));
     CHECK(!up(VK_UP));
     CHECK(!up(VK_BACK));
-    menu_open = 1;
+    stand_in_menu_flags(1, false);
     CHECK(down(VK_UP));
     CHECK(up(VK_UP));
     CHECK_EQ(queued(), std::string("Up Backspace Up"));
     // Any event notices the new generation, a modifier's too.
     CHECK(down(VK_LEFT));
-    hook_generation.fetch_add(1);
+    stand_in_menu_flags(1, true);
     CHECK(!down('Q'));
-    menu_open = 0;
+    stand_in_menu_flags(0, false);
     CHECK(!up(VK_LEFT));
 }
 
@@ -417,7 +416,7 @@ TEST(the_hook_thread_serves_arm_disarm_and_quit) {
 
     // Installed on request, with Up seeded as held.
     held[VK_UP] = (SHORT)0x8000;
-    hook_install_failed = 1;
+    stand_in_hook_thread(id, 0, ERROR_ACCESS_DENIED);
     CHECK(PostThreadMessageW(id, MSG_HOOK_ARM, 0, 0));
     CHECK(wait_until(hook_installed, 1, 2000));
     CHECK_EQ(hook_install_failed.load(), 0L);
@@ -426,12 +425,12 @@ TEST(the_hook_thread_serves_arm_disarm_and_quit) {
     // counts as held.
     const HHOOK first = hook_after_posted(id);
     held[VK_UP] = 0;
-    hook_installed = 0;
+    prepare_arming();
     CHECK(PostThreadMessageW(id, MSG_HOOK_ARM, 0, 0));
     CHECK(wait_until(hook_installed, 1, 2000));
     CHECK(hook_after_posted(id) != first);
     CHECK(!UnhookWindowsHookEx(first));
-    menu_open = 1;
+    stand_in_menu_flags(1, false);
     note_loop_pass(tick_now());
     CHECK(send(VK_UP, WM_KEYDOWN) != 1);
     CHECK(send(VK_UP, WM_KEYUP) != 1);
@@ -442,7 +441,7 @@ TEST(the_hook_thread_serves_arm_disarm_and_quit) {
     CHECK(send(VK_RETURN, WM_KEYDOWN) == 1);
     CHECK(send(VK_LSHIFT, WM_KEYDOWN) != 1);
     const HHOOK second = hook_after_posted(id);
-    hook_installed = 0;
+    prepare_arming();
     CHECK(PostThreadMessageW(id, MSG_HOOK_ARM, 1, 0));
     CHECK(wait_until(hook_installed, 1, 2000));
     CHECK(hook_after_posted(id) != second);
@@ -453,7 +452,7 @@ TEST(the_hook_thread_serves_arm_disarm_and_quit) {
     CHECK(send(VK_RETURN, WM_KEYDOWN) == 1);
     CHECK(send(VK_RETURN, WM_KEYUP) == 1);
     CHECK_EQ(queued(), std::string("Enter Up Enter"));
-    menu_open = 0;
+    stand_in_menu_flags(0, false);
 
     CHECK(PostThreadMessageW(id, MSG_HOOK_DISARM, 0, 0));
     CHECK(wait_until(hook_installed, 0, 2000));

@@ -49,7 +49,7 @@ void begin(void) {
     PeekMessageW(&msg, NULL, WM_USER, WM_USER, PM_NOREMOVE);
     while (PeekMessageW(&msg, NULL, MSG_HOOK_ARM, MSG_HOOK_QUIT, PM_REMOVE)) {
     }
-    hook_thread_id = GetCurrentThreadId();
+    stand_in_hook_thread(GetCurrentThreadId(), 0, 0);
 }
 
 void poll_after(uint64_t ms) {
@@ -227,7 +227,7 @@ TEST(f2_toggles_the_menu_and_f4_closes_it_before_their_lines_are_written) {
 
 TEST(f2_without_a_hook_is_refused_but_still_written) {
     begin();
-    hook_thread_id = 0;
+    stand_in_hook_thread(0, 0, 0);
     tap(VK_F2);
     poll_after(10);
     CHECK_EQ(menu_open.load(), 0L);

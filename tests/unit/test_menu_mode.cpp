@@ -50,11 +50,14 @@ void begin(void) {
     MSG msg;
     PeekMessageW(&msg, NULL, WM_USER, WM_USER, PM_NOREMOVE);
     posted();
-    hook_thread_id = GetCurrentThreadId();
+    stand_in_hook_thread(GetCurrentThreadId(), 0, 0);
 }
 
 // Takes the messages posted to this thread, which stands in for the hook thread.
 void end(void) { posted(); }
+
+// The hook thread's answer to an arming: a hook installed (1) or not (0), or a failure with error.
+void hook_reports(LONG installed, DWORD error = 0) { stand_in_hook_thread(GetCurrentThreadId(), installed, error); }
 
 std::string cmd(void) { return unit_read_file(dir + L"\\cmd.txt"); }
 // The names in cmd.txt, space-separated.
@@ -75,7 +78,7 @@ void open_and_armed(void) {
     mod_writes("menu 0 0");
     pass(100);
     open_menu_mode("F2");
-    hook_installed = 1;
+    hook_reports(1);
     pass(20);
     posted();
 }
@@ -88,8 +91,7 @@ const char kModSilent[] = "the Lua mod does not answer (no menu_state.txt update
 TEST(opening_posts_the_arming_and_the_confirmation_writes_armed) {
     begin();
     // Flags left from an older hook confirm nothing.
-    hook_install_failed = 1;
-    hook_installed = 1;
+    hook_reports(1, 1428);
     open_menu_mode("F2");
     CHECK_EQ(menu_open.load(), 1L);
     CHECK_EQ(posted(), std::string("ARM"));
@@ -101,7 +103,7 @@ TEST(opening_posts_the_arming_and_the_confirmation_writes_armed) {
     CHECK_EQ(logged(kOpenF2), 1);
     pass(20);
     CHECK_EQ(cmd(), std::string(""));
-    hook_installed = 1;
+    hook_reports(1);
     pass(0);
     CHECK_EQ(cmd(), "key Armed " + std::to_string(tick_now32()) + "\n");
     CHECK_EQ(logged("keyboard hook installed"), 1);
@@ -112,7 +114,7 @@ TEST(opening_posts_the_arming_and_the_confirmation_writes_armed) {
 
 TEST(each_refused_opening_is_told_once) {
     begin();
-    hook_thread_id = 0;
+    stand_in_hook_thread(0, 0, 0);
     mod_writes("menu 0 0");
     pass(100);
     // F2, and the mod's "1" that follows it within 600 ms: one refused opening.
@@ -143,8 +145,7 @@ TEST(a_failed_installation_makes_the_hook_unavailable_for_the_rest_of_the_run) {
     begin();
     open_menu_mode("F2");
     pass(20);
-    hook_install_error = 1428;
-    hook_install_failed = 1;
+    hook_reports(0, 1428);
     pass(20);
     CHECK_EQ(menu_open.load(), 0L);
     CHECK_EQ(logged("keyboard hook could not be installed (error 1428); settings menu runs without swallowing"), 1);
@@ -177,7 +178,7 @@ TEST(an_unconfirmed_arming_gives_up_after_700_ms) {
     CHECK_EQ(posted(), std::string("ARM"));
     // The hook thread installs it after all: removed like after any close, once.
     pass(1000);
-    hook_installed = 1;
+    hook_reports(1);
     pass(500);
     CHECK_EQ(posted(), std::string(""));
     pass(1);
@@ -215,7 +216,7 @@ TEST(a_reinstall_that_fails_is_tried_again_and_never_makes_the_hook_unavailable)
     CHECK_EQ(logged("keyboard hook could not be reinstalled (error 1460, try 1 of 3)"), 1);
     CHECK_EQ(menu_open.load(), 1L);
     answered(1000);
-    hook_installed = 1;
+    hook_reports(1);
     answered(20);
     CHECK_EQ(logged("keyboard hook reinstalled (Windows had removed it)"), 1);
     answered(1000);
@@ -232,8 +233,7 @@ TEST(a_reinstall_that_fails_is_tried_again_and_never_makes_the_hook_unavailable)
             CHECK_EQ(posted(), std::string("ARM silent"));
         }
         CHECK_EQ(menu_open.load(), 1L);
-        hook_install_error = 1428;
-        hook_install_failed = 1;
+        hook_reports(0, 1428);
         answered(20);
     }
     CHECK_EQ(logged("keyboard hook could not be reinstalled (error 1428, try 3 of 3)"), 1);
@@ -247,7 +247,7 @@ TEST(a_reinstall_that_fails_is_tried_again_and_never_makes_the_hook_unavailable)
     pass(1000);
     open_menu_mode("F2");
     CHECK_EQ(posted(), std::string("ARM"));
-    hook_installed = 1;
+    hook_reports(1);
     pass(20);
     CHECK_EQ(cmd_names(), std::string("Armed MenuOff Armed"));
     end();
@@ -270,7 +270,7 @@ TEST(a_close_keeps_the_hook_1500_ms_and_then_removes_it_once) {
     CHECK_EQ(posted(), std::string(""));
     CHECK_EQ(logged("keyboard hook removed"), 1);
     // No removal while the mode is open again, or without a hook installed.
-    hook_installed = 0;
+    hook_reports(0);
     open_menu_mode("F2");
     close_menu_mode("F4");
     pass(2000);
@@ -287,7 +287,7 @@ TEST(reopening_while_the_hook_lingers_is_armed_by_the_new_install) {
     pass(0);
     CHECK_EQ(cmd_names(), std::string("Armed"));
     CHECK_EQ(posted(), std::string("ARM"));
-    hook_installed = 1;
+    hook_reports(1);
     pass(20);
     CHECK_EQ(cmd_names(), std::string("Armed Armed"));
     // The close that comes later starts its own 1500 ms.
@@ -383,7 +383,7 @@ TEST(a_silent_mod_closes_the_mode_after_5_s) {
     // A mod update counts from its change, not from the opening.
     pass(1000);
     open_menu_mode("F2");
-    hook_installed = 1;
+    hook_reports(1);
     pass(3000);
     mod_writes("menu 1 7");
     pass(100);
@@ -526,7 +526,7 @@ TEST(menu_state_is_read_at_most_every_100_ms_and_only_from_3_bytes_on) {
     mod_writes("menu 0 0");
     pass(100);
     open_menu_mode("F2");
-    hook_installed = 1;
+    hook_reports(1);
     mod_writes("menu 0 1");
     pass(99);
     CHECK_EQ(menu_open.load(), 1L);
@@ -535,7 +535,7 @@ TEST(menu_state_is_read_at_most_every_100_ms_and_only_from_3_bytes_on) {
     // Shorter than 3 bytes, or missing: nothing read and no answer from the mod.
     pass(1000);
     open_menu_mode("F2");
-    hook_installed = 1;
+    hook_reports(1);
     mod_writes("0\n");
     pass(100);
     CHECK_EQ(menu_open.load(), 1L);
@@ -551,7 +551,7 @@ TEST(menu_state_is_read_at_most_every_100_ms_and_only_from_3_bytes_on) {
     mod_writes(long_text + "a");
     pass(1000);
     CHECK_EQ(menu_open.load(), 1L);
-    hook_installed = 1;
+    hook_reports(1);
     mod_writes(long_text + "b");
     pass(100);
     pass(4900);

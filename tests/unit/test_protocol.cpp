@@ -28,7 +28,7 @@ struct protocol_case {
         unit_fake_clock_install(kStart);
         front_answer = false;
         seams.game_window_in_front = fake_front;
-        if (game) game_process = GetCurrentProcess();
+        if (game) attach_game_for_tests(GetCurrentProcessId(), GetCurrentProcess());
     }
     // Log messages without time stamps, leaving out the route change that the first text causes.
     std::vector<std::string> messages() const {
@@ -269,7 +269,7 @@ TEST(version_line_without_game_spoken_and_not_counted) {
     protocol_case c(false);
     feed(kVersion);
     CHECK_EQ(c.messages(), lines{"say!: " + kVersion});
-    game_process = GetCurrentProcess();
+    attach_game_for_tests(GetCurrentProcessId(), GetCurrentProcess());
     feed(kVersion);
     CHECK_EQ(c.messages().back(), "startup announcement held until the game window is in front: " + kVersion);
     // The held line goes out after the game is gone too.
