@@ -63,19 +63,19 @@ void stop_hook_thread(DWORD wait_ms);
 
 // Exported for tests: the hook procedure, which the thread installs.
 LRESULT CALLBACK keyboard_hook_proc(int code, WPARAM wparam, LPARAM lparam);
-// Exported for tests: any of the 13 tracked modifiers (Shift, Ctrl, Alt in generic, left and right codes,
-// both Windows keys, Insert, Caps Lock) down as far as the hook knows. Hook thread.
+// Exported for tests: any of the 13 tracked modifiers (Shift, Ctrl, Alt in generic, left and
+// right codes, both Windows keys, Insert, Caps Lock) down as far as the hook knows. Hook thread.
 bool any_modifier_down(void);
 
-// Exported for tests: the producer side (hook procedure); false when the ring is full and the event was
-// dropped.
+// Exported for tests: the producer side (hook procedure); false when the ring is full and the
+// event was dropped.
 bool push_menu_key(uint8_t code);
 // Consumer side (main thread); false when the ring is empty.
 bool pop_menu_key(menu_key_event* out);
 
-// Exported for tests: what MSG_HOOK_ARM does to the tables of a new hook that is silent or replaces no
-// installed hook: clear all three, take the current generation, seed the modifiers and menu keys
-// from read_key_state. Hook thread.
+// Exported for tests: what MSG_HOOK_ARM does to the tables of a new hook that is silent or
+// replaces no installed hook: clear all three, take the current generation, seed the modifiers
+// and menu keys from read_key_state. Hook thread.
 void seed_hook_tables(void);
 // Tests only: empties the ring and the tables and clears the shared flags (reset_bridge_state).
 void reset_hook_state(void);
