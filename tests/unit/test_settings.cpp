@@ -5,8 +5,8 @@
 #include <vector>
 #include "run/log.h"
 #include "run/settings.h"
-#include "speech/routes.h"
 #include "run/text.h"
+#include "speech/routes.h"
 
 namespace {
 // Applies a command line given as its arguments after the program path.
