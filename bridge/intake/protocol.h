@@ -10,8 +10,8 @@
 // line holds count bytes (0 to 16384, no line feed) and has one spare byte after them, where
 // the protocol writes a terminator. The bytes may be changed.
 void handle_speech_line(char* line, size_t count);
-// Exported for tests: speaks the held announcement, interrupting, and logs the reason; nothing when none
-// is held.
+// Exported for tests: speaks the held announcement, interrupting, and logs the reason; nothing
+// when none is held.
 void release_startup_announcement(const char* reason);
 // now: the pass tick. Called on every pass while a game is attached.
 void tick_startup_announcement(uint64_t now);

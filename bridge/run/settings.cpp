@@ -55,12 +55,6 @@ const wchar_t* const& say_text = settings.say_text;
 const bool& say_queued = settings.say_queued;
 const bool& check_mode = settings.check_mode;
 
-const wchar_t* backend_word(int number) {
-    for (const speech_backend_row& row : kSpeechBackends)
-        if (row.backend == number) return row.word;
-    return L"";
-}
-
 void reset_settings(void) { renew(settings); }
 
 bridge_settings& settings_for_tests(void) { return settings; }

@@ -77,8 +77,6 @@ struct setting_key_row {
     int floor = INT_MIN;  // a smaller number, a negative one too, reads as the floor
 };
 
-// The word of a backend number in the backends' table (speech/routes.h).
-const wchar_t* backend_word(int backend);
 // A shorter hang time would take a game's loading pause for a hang.
 constexpr int kHangSecondsMin = 8;
 

@@ -98,8 +98,8 @@ IDispatch* jaws_api(void) {
 
 // Calls a member with its arguments in the order the member takes them. For a member that
 // answers, *answer is its answer read as a truth value (JAWS may give TRUE as an integer), false
-// whenever the call failed. Returns
-// the first failure of the call (looking up the name, the call, reading the answer), else S_OK.
+// whenever the call failed. Returns the first failure of the call (looking up the name, the call,
+// reading the answer), else S_OK.
 HRESULT call_jaws(jaws_member& member, VARIANT* arguments, UINT count, bool* answer) {
     if (answer) *answer = false;
     IDispatch* api = jaws_api();

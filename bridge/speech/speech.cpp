@@ -58,6 +58,8 @@ int backend_of_word(const wchar_t* word) {
     return kBackendAuto;
 }
 
+const wchar_t* backend_word(int number) { return backend_row(number).word; }
+
 const char* backend_legend(void) {
     static char legend[kLegendBytes];
     if (legend[0]) return legend;

@@ -19,6 +19,8 @@ extern const uint32_t& lines_spoken;
 
 // The backend a word names, without regard to case; any other word means auto (settings).
 int backend_of_word(const wchar_t* word);
+// The word of a backend number (settings: the word of the default).
+const wchar_t* backend_word(int backend);
 // "0 auto,1 nvda,2 sapi,3 log,4 jaws": the backends for the start line and the --say header.
 const char* backend_legend(void);
 // --say's exit code when route spoke last; kSayNotSpoken for none.

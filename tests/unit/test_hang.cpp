@@ -136,13 +136,7 @@ struct hang_case {
         return unit_read_file(events).find("ready ") != std::string::npos;
     }
 
-    std::vector<std::string> messages(void) {
-        std::vector<std::string> out;
-        std::string text = unit_read_file(log);
-        for (size_t at = 0, end; (end = text.find("\r\n", at)) != std::string::npos; at = end + 2)
-            out.push_back(text.substr(at + 15, end - at - 15));
-        return out;
-    }
+    std::vector<std::string> messages(void) { return unit_log_messages(log); }
     // The messages that say something about a hang, in order, joined by " | ", without the
     // dump file names.
     std::string hang_story(void) {

@@ -44,19 +44,13 @@ void load_with_ini(const std::string& ini) {
 }
 
 // "Section/Key=value " for each key line of an ini file's text, in order.
-std::wstring key_lines(const std::wstring& ini) {
+std::wstring key_lines(const std::string& ini) {
     std::wstring section, keys;
-    size_t at = 0;
-    while (at < ini.size()) {
-        size_t end = ini.find(L'\n', at);
-        if (end == std::wstring::npos) end = ini.size();
-        std::wstring line = ini.substr(at, end - at);
-        at = end + 1;
-        if (!line.empty() && line.back() == L'\r') line.pop_back();
-        if (line.size() > 1 && line[0] == L'[')
-            section = line.substr(1, line.size() - 2);
-        else if (!line.empty() && line[0] != L';' && line.find(L'=') != std::wstring::npos)
-            keys += section + L"/" + line + L" ";
+    for (const std::string& line : unit_lines(ini)) {
+        if (line.size() > 1 && line[0] == '[')
+            section = unit_widen(line.substr(1, line.size() - 2));
+        else if (!line.empty() && line[0] != ';' && line.find('=') != std::string::npos)
+            keys += section + L"/" + unit_widen(line) + L" ";
     }
     return keys;
 }
@@ -195,7 +189,7 @@ TEST(the_shipped_defaults_file_holds_every_ini_key_at_its_compiled_in_default) {
                                            : std::to_wstring(defaults.*row.number);
         want += std::wstring(row.section) + L"/" + row.key + L"=" + value + L" ";
     }
-    CHECK_EQ(key_lines(unit_widen(shipped)), want);
+    CHECK_EQ(key_lines(shipped), want);
 }
 
 TEST(game_folder_is_three_above_the_exe_and_speech_txt_beside_it) {

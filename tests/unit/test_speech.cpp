@@ -66,12 +66,7 @@ void jaws_running(bool running) {
 // Record lines without their time, filtered: "cancelSpeech", "speakText\t0\tHello", ...
 std::vector<std::string> events(const wchar_t* file, const char* skip = "testIfRunning attach detach") {
     std::vector<std::string> out;
-    std::string text = unit_read_file(dir + L"\\" + file);
-    size_t at = 0;
-    while (at < text.size()) {
-        size_t end = text.find('\n', at);
-        std::string line = text.substr(at, end - at);
-        at = end == std::string::npos ? text.size() : end + 1;
+    for (const std::string& line : unit_lines(unit_read_file(dir + L"\\" + file))) {
         std::string rest = line.substr(line.find('\t') + 1);
         std::string name = rest.substr(0, rest.find('\t'));
         if (std::string(" ") .append(skip).append(" ").find(" " + name + " ") == std::string::npos)
@@ -101,33 +96,30 @@ std::string joined(const std::vector<std::string>& v) {
 // a backend of its own number that tries it alone; numbers and words are not shared; --say's code
 // for a route that spoke is a documented one, never that of "not spoken".
 TEST(route_and_backend_tables_agree) {
-    auto route_rows = [](int route) {
-        int rows = 0;
-        for (const speech_route_row& row : kSpeechRoutes) rows += row.route == route;
-        return rows;
+    // The place of a route in a backend's order; kBackendRoutesMax when it is not there.
+    auto place = [](const speech_backend_row& row, int route) {
+        int at = 0;
+        while (at < kBackendRoutesMax && row.routes[at] != route) at++;
+        return at;
     };
-    auto place_in_auto = [](int route) {
-        for (int at = 0; at < kBackendRoutesMax; at++)
-            if (kSpeechBackends[0].routes[at] == route) return at;
-        return kBackendRoutesMax;
-    };
-    REQUIRE(kSpeechBackends[0].backend == kBackendAuto);
     for (const speech_backend_row& row : kSpeechBackends) {
-        for (int route : row.routes) CHECK(route == kRouteNone || route_rows(route) == 1);
+        for (int route : row.routes) CHECK(route == kRouteNone || say_exit_code(route) != kSayNotSpoken);
         for (const speech_backend_row& other : kSpeechBackends)
             CHECK(&other == &row || (other.backend != row.backend && _wcsicmp(other.word, row.word) != 0));
     }
     for (const speech_route_row& row : kSpeechRoutes) {
-        CHECK(row.route != kRouteNone && route_rows(row.route) == 1);
         CHECK(row.say_exit_code == 0 || row.say_exit_code == 10);
-        bool alone = false;
+        int rows = 0, alone = 0;
+        for (const speech_route_row& other : kSpeechRoutes) rows += other.route == row.route;
         for (const speech_backend_row& backend_row : kSpeechBackends)
-            alone = alone || (backend_row.backend == row.route && backend_row.routes[0] == row.route &&
-                              backend_row.routes[1] == kRouteNone);
-        CHECK(alone);
+            alone += backend_row.backend == row.route && place(backend_row, row.route) == 0 &&
+                     place(backend_row, kRouteNone) == 1;
+        CHECK(row.route != kRouteNone && rows == 1 && alone == 1);
     }
-    CHECK(place_in_auto(kRouteSapi) < kBackendRoutesMax);
-    for (int screen_reader : {kRouteNvda, kRouteJaws}) CHECK(place_in_auto(screen_reader) < place_in_auto(kRouteSapi));
+    const speech_backend_row& automatic = kSpeechBackends[0];
+    REQUIRE(automatic.backend == kBackendAuto);
+    CHECK(place(automatic, kRouteSapi) < kBackendRoutesMax);
+    for (int screen_reader : {kRouteNvda, kRouteJaws}) CHECK(place(automatic, screen_reader) < place(automatic, kRouteSapi));
 }
 
 TEST(nvda_route_interrupts_and_queues) {

@@ -146,15 +146,21 @@ std::string unit_log(void) { return unit_read_file(log_dir + L"\\test.log"); }
 
 int unit_logged(const std::string& message) { return unit_count(unit_log(), "] " + message + "\r\n"); }
 
-std::vector<std::string> unit_log_messages(const std::wstring& path) {
-    const std::string text = unit_read_file(path);
+std::vector<std::string> unit_lines(const std::string& text) {
     std::vector<std::string> out;
     for (size_t at = 0; at < text.size();) {
-        size_t end = text.find("\r\n", at);
+        size_t end = text.find('\n', at);
         if (end == std::string::npos) end = text.size();
-        out.push_back(text.substr(at + kLogPrefixLength, end - at - kLogPrefixLength));
-        at = end + 2;
+        out.push_back(text.substr(at, end - at));
+        if (!out.back().empty() && out.back().back() == '\r') out.back().pop_back();
+        at = end + 1;
     }
+    return out;
+}
+
+std::vector<std::string> unit_log_messages(const std::wstring& path) {
+    std::vector<std::string> out;
+    for (const std::string& line : unit_lines(unit_read_file(path))) out.push_back(line.substr(kLogPrefixLength));
     return out;
 }
 

@@ -74,6 +74,9 @@ std::wstring unit_begin_log(void);
 std::string unit_log(void);
 // Number of log lines whose message is exactly this.
 int unit_logged(const std::string& message);
+// The lines of a text, split at line feeds, each without its carriage return; a last line
+// without a line feed counts, the empty one after a final line feed does not.
+std::vector<std::string> unit_lines(const std::string& text);
 // The messages of a log file, one a line, each without its time prefix.
 std::vector<std::string> unit_log_messages(const std::wstring& path);
 // The folder of the project's stand-ins (build\doubles), beside this test program's folder.
