@@ -80,8 +80,9 @@ void arm_watchdog(const char* after_prefix, const char* end) {
     log_line("watchdog armed: %ld s", seconds);
 }
 
-// Speaks bytes as a text, or holds it when it is the first version announcement of a game.
-void speak_line_text(const char* text, size_t bytes, bool interrupt) {
+// Speaks bytes as a text, or holds it when it is the first version announcement of a game. An
+// alert is never held: it is urgent.
+void speak_line_text(const char* text, size_t bytes, bool interrupt, bool alert) {
     int units = MultiByteToWideChar(CP_UTF8, 0, text, (int)bytes, NULL, 0);
     if (units <= 0) return;
     wchar_t* wide = (wchar_t*)malloc(((size_t)units + 1) * sizeof(wchar_t));
@@ -91,7 +92,7 @@ void speak_line_text(const char* text, size_t bytes, bool interrupt) {
         return;
     }
     wide[units] = 0;
-    if (!protocol.announcement_released && !protocol.announcement_held && game_process != NULL &&
+    if (!alert && !protocol.announcement_released && !protocol.announcement_held && game_process != NULL &&
         is_version_line(wide, (size_t)units) && units <= kHeldAnnouncementMax) {
         memcpy(protocol.held_announcement, wide, ((size_t)units + 1) * sizeof(wchar_t));
         protocol.announcement_held = true;
@@ -102,7 +103,10 @@ void speak_line_text(const char* text, size_t bytes, bool interrupt) {
         return;
     }
     if (protocol.announcement_held) release_startup_announcement("another line follows");
-    speak(wide, interrupt);
+    if (alert)
+        speak_alert(wide);
+    else
+        speak(wide, interrupt);
     free(wide);
 }
 }  // namespace
@@ -117,10 +121,13 @@ void handle_speech_line(char* line, size_t count) {
         p += 3;
     if (p == end) return;
     bool interrupt = true;
+    bool alert = false;
     switch (*p) {
     case '!':
     case '+':
-        interrupt = *p == '!';
+    case '^':
+        interrupt = *p != '+';
+        alert = *p == '^';
         p++;
         if (p == end) return;
         break;
@@ -145,7 +152,7 @@ void handle_speech_line(char* line, size_t count) {
     // A text that starts with a NUL byte is empty to the screen reader, and saying nothing would
     // still cut off what it is saying: a run of zeros in the file stays silent.
     if (p == end || *p == 0) return;
-    speak_line_text(p, (size_t)(end - p), interrupt);
+    speak_line_text(p, (size_t)(end - p), interrupt, alert);
 }
 
 void release_startup_announcement(const char* reason) {

@@ -75,6 +75,8 @@ bool nvda_speak(const wchar_t* text, bool interrupt) {
     return false;
 }
 
+bool nvda_alert(const wchar_t* text) { return nvda_speak(text, true); }
+
 void nvda_cancel(void) {
     if (nvda_answers()) client.cancel_speech();
 }

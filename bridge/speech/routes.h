@@ -19,6 +19,7 @@ enum { kBackendAuto = 0, kBackendNvda = 1, kBackendSapi = 2, kBackendLog = 3, kB
 void load_nvda_client(void);
 void unload_nvda_client(void);
 bool nvda_speak(const wchar_t* text, bool interrupt);
+bool nvda_alert(const wchar_t* text);
 void nvda_cancel(void);
 void nvda_braille(const wchar_t* text);
 void reset_nvda(void);
@@ -32,6 +33,7 @@ void jaws_finish(DWORD timeout_ms);
 void reset_jaws(void);
 // ---- SAPI voice (sapi.cpp); the voice is created on the first text that reaches it.
 bool sapi_speak(const wchar_t* text, bool interrupt);
+bool sapi_alert(const wchar_t* text);
 void sapi_cancel(void);
 void sapi_finish(DWORD timeout_ms);
 void reset_sapi(void);
@@ -49,6 +51,9 @@ struct speech_route_row {
     void (*unload)(void) = NULL;  // end_speech, after every route's finish: lets go of what load took
     bool (*answers)(void);                               // can take a text now
     bool (*speak)(const wchar_t* text, bool interrupt);  // true when it took the text
+    // Speaks a text at once and resumes what it cut into afterwards; true when it took the text.
+    // NULL: the route cannot resume, and an alert is spoken interrupting.
+    bool (*alert)(const wchar_t* text) = NULL;
     void (*cancel)(void) = NULL;        // silences it when it speaks now; NULL: nothing to silence
     bool cancel_when_left = false;      // moving to another route silences this one
     bool cancel_on_every_stop = false;  // a stop line silences it under every backend that silences
@@ -63,10 +68,11 @@ struct speech_route_row {
 
 inline constexpr speech_route_row kSpeechRoutes[] = {
     {.route = kRouteNvda, .name = "NVDA", .say_exit_code = 0, .load = load_nvda_client,
-     .unload = unload_nvda_client, .answers = nvda_answers, .speak = nvda_speak, .cancel = nvda_cancel,
+     .unload = unload_nvda_client, .answers = nvda_answers, .speak = nvda_speak, .alert = nvda_alert,
+     .cancel = nvda_cancel,
      .cancel_on_every_stop = true, .braille = nvda_braille, .reset = reset_nvda},
     {.route = kRouteSapi, .name = "SAPI", .say_exit_code = 10, .answers = always_answers, .speak = sapi_speak,
-     .cancel = sapi_cancel, .cancel_when_left = true, .finish = sapi_finish, .reset = reset_sapi},
+     .alert = sapi_alert, .cancel = sapi_cancel, .cancel_when_left = true, .finish = sapi_finish, .reset = reset_sapi},
     {.route = kRouteLog, .name = "log-only", .say_exit_code = 0, .answers = always_answers, .speak = log_speak},
     {.route = kRouteJaws, .name = "JAWS", .say_exit_code = 0, .answers = jaws_answers, .speak = jaws_speak,
      .cancel = jaws_cancel, .finish = jaws_finish, .braille = jaws_braille, .reset = reset_jaws},

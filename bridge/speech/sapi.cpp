@@ -44,6 +44,8 @@ bool sapi_speak(const wchar_t* text, bool interrupt) {
     return true;
 }
 
+bool sapi_alert(const wchar_t* text) { return sapi_speak(text, true); }
+
 void sapi_cancel(void) {
     if (sapi.voice) sapi.voice->Speak(NULL, SPF_PURGEBEFORESPEAK, NULL);
 }

@@ -40,6 +40,10 @@ const speech_backend_row& backend_row(int number) {
     return kSpeechBackends[0];
 }
 
+// How a text is said, and the mark of its "say" line.
+enum speech_kind { kQueued, kInterrupting, kAlert };
+const char kSayMarks[] = {'+', '!', '^'};
+
 void change_route(const speech_route_row& to) {
     if (router.route == to.route) return;
     log_line("speech output now: %s", to.name);
@@ -85,23 +89,31 @@ bool always_answers(void) { return true; }
 
 bool log_speak(const wchar_t*, bool) { return true; }
 
-void speak(const wchar_t* text, bool interrupt) {
+namespace {
+void say(const wchar_t* text, speech_kind kind) {
     if (!text) text = L"";
     router.lines_spoken++;
     if (router.lines_spoken <= kSayLinesLogged) {
         char utf8[kSayTextBytes];
         to_utf8(text, utf8, kSayTextBytes);
-        log_line("say%s: %s", interrupt ? "!" : "+", utf8);
+        log_line("say%c: %s", kSayMarks[kind], utf8);
     }
     // A text no route takes is dropped: the backend asked for those routes alone.
     for (int route : backend_row(backend).routes) {
         const speech_route_row* row = route_row(route);
-        if (!row || !row->answers() || !row->speak(text, interrupt)) continue;
+        if (!row || !row->answers()) continue;
+        bool took = kind == kAlert && row->alert ? row->alert(text) : row->speak(text, kind != kQueued);
+        if (!took) continue;
         change_route(*row);
         if (braille_enabled && row->braille) row->braille(text);
         return;
     }
 }
+}  // namespace
+
+void speak(const wchar_t* text, bool interrupt) { say(text, interrupt ? kInterrupting : kQueued); }
+
+void speak_alert(const wchar_t* text) { say(text, kAlert); }
 
 void stop_speech(void) {
     // A backend with nothing to silence among its routes (log only) speaks nowhere, and stops

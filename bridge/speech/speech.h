@@ -39,6 +39,9 @@ bool nvda_answers(void);
 // Says text (UTF-16, NUL-terminated); interrupt cuts off current speech, else it queues.
 // Returns at once and keeps no pointer to text.
 void speak(const wchar_t* text, bool interrupt);
+// Says text at once; where the route can (NVDA's priority speech, the alert voice), what it cut
+// into resumes afterwards, else it interrupts. Counted and logged as any text ("say^:").
+void speak_alert(const wchar_t* text);
 // Silences the routes of the configured backend that speak now (NVDA when it answers, JAWS when it
 // runs, the voice), and NVDA under every backend but log; the route stays.
 void stop_speech(void);

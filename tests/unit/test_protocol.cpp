@@ -1,5 +1,6 @@
 // The line protocol, observed through the log: speak under the log-only backend writes
-// "say!: text" (interrupting) or "say+: text" (queued), and the protocol's own lines sit between.
+// "say!: text" (interrupting), "say+: text" (queued) or "say^: text" (alert), and the protocol's own
+// lines sit between.
 #include "unit.h"
 #include <string.h>
 #include <vector>
@@ -61,8 +62,9 @@ static std::string unit_str(const lines& v) {
     return out + "}";
 }
 
-TEST(prefixes_pick_interrupting_or_queued) {
+TEST(prefixes_pick_interrupting_queued_or_alert) {
     protocol_case c(false);
+    feed("^ \tAlert");
     feed("Hello");
     feed("+Hello");
     feed("!Hello");
@@ -71,7 +73,7 @@ TEST(prefixes_pick_interrupting_or_queued) {
     feed("  leading blanks");
     feed("Hello \t\r \r");
     feed("x");
-    CHECK_EQ(c.messages(), (lines{"say!: Hello", "say+: Hello", "say!: Hello", "say+: Hello", "say!: Hi there",
+    CHECK_EQ(c.messages(), (lines{"say^: Alert", "say!: Hello", "say+: Hello", "say!: Hello", "say+: Hello", "say!: Hi there",
                                   "say!: leading blanks", "say!: Hello", "say!: x"}));
 }
 
@@ -94,7 +96,7 @@ TEST(byte_order_mark_skipped_on_any_line) {
 
 TEST(control_and_empty_lines_never_speak) {
     protocol_case c(false);
-    const char* silent[] = {"", " \t\r", "!", "+", "+   ", "!\t", "#", "#o", "#x", "#comment", "#OK", "#Ok fine",
+    const char* silent[] = {"", " \t\r", "!", "+", "+   ", "!\t", "^", "^ \t", "#", "#o", "#x", "#comment", "#OK", "#Ok fine",
                             "# ok"};
     for (const char* line : silent) feed(line);
     CHECK_EQ(c.messages(), lines{});
@@ -256,13 +258,24 @@ TEST(held_announcement_released_by_next_text_line) {
     CHECK_EQ(unit_count(unit_read_file(c.log_file), "held"), 1);
 }
 
-TEST(second_version_line_releases_first_and_is_spoken) {
+TEST(second_version_line_releases_first_and_is_spoken_and_an_alert_is_never_held) {
     protocol_case c(true);
     feed(kVersion);
+    feed("^");
     feed("+" + kVersion + "b");
     CHECK_EQ(c.messages(), (lines{"startup announcement held until the game window is in front: " + kVersion,
                                   "startup announcement spoken (another line follows)", "say!: " + kVersion,
                                   "say+: " + kVersion + "b"}));
+    reset_protocol();
+    feed("^" + kVersion);
+    feed("^Run");
+    CHECK_EQ(c.messages().back(), "say^: Run");
+    CHECK_EQ(c.messages()[c.messages().size() - 2], "say^: " + kVersion);
+    reset_protocol();
+    feed(kVersion);
+    feed("^Run");
+    CHECK_EQ(c.messages().back(), "say^: Run");
+    CHECK_EQ(c.messages()[c.messages().size() - 2], "say!: " + kVersion);
 }
 
 TEST(version_line_without_game_spoken_and_not_counted) {

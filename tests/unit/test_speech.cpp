@@ -195,8 +195,11 @@ TEST(log_backend_never_speaks) {
     load_nvda_client();
     speak(L"a", true);
     speak(L"b", false);
+    speak_alert(L"c");
     stop_speech();
     CHECK_EQ(speech_route, (int)kRouteLog);
+    CHECK_EQ(lines_spoken, 3u);
+    CHECK(log_text().find("say^: c\r\n") != std::string::npos);
     CHECK_EQ(unit_count(log_text(), "speech output now: log-only"), 1);
     CHECK(nvda().empty());
     CHECK(voice().empty());
@@ -347,11 +350,13 @@ TEST(under_auto_jaws_speaks_when_nvda_does_not) {
     CHECK(jaws().empty());
     CHECK_EQ(nvda().back(), std::string("speakText\t0\tboth answer"));
     control_nvda("running=0\n");
-    speak(L"nvda away", true);
+    speak(L"nvda away", false);
+    speak_alert(L"alert");  // JAWS has no priorities: an alert interrupts
     jaws_running(false);
     CHECK_EQ(speech_route, (int)kRouteJaws);
-    CHECK_EQ(joined(jaws()), joined(list({"create\t0x00000000", "SayString\t1\t1\tnvda away",
-                                          "RunFunction\t1\tBrailleString(\"nvda away\")"})));
+    CHECK_EQ(joined(jaws()), joined(list({"create\t0x00000000", "SayString\t0\t1\tnvda away",
+                                          "RunFunction\t1\tBrailleString(\"nvda away\")", "SayString\t1\t1\talert",
+                                          "RunFunction\t1\tBrailleString(\"alert\")"})));
 }
 
 // Each text is read back as JAWS reads a script string: quotes turned into apostrophes,
