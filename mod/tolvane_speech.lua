@@ -33,6 +33,8 @@ local WATCHDOG_UNITS = 510
 -- every frame costs only a look at the clock, and due after one second, so that a caller who
 -- calls at least once a second rewrites at least every two, well inside the bridge's 5 s.
 local MENU_PACE = 1
+-- Texts history keeps, in a ring that never grows: enough for a repeat key and a look back.
+local HISTORY_MAX = 100
 
 local Bridge = {}
 Bridge.__index = Bridge
@@ -120,17 +122,29 @@ local function pieces(text, max)
     return out
 end
 
--- Every line carries its "!" or "+", so a text is spoken as it is whatever its first character:
--- "-" would stop all speech, "#" make it a comment, "?" arm the watchdog. A text too long for
--- one line goes out as several; the first has the caller's flag, the rest are queued behind it.
-local function write_text(self, text, flag)
-    text = one_line(text)
-    if blank(text) then return true end
+-- The caller's text, into the ring of history, over its oldest entry once it is full.
+local function remember(self, text)
+    self.history_ring[self.history_next] = text
+    self.history_next = self.history_next % HISTORY_MAX + 1
+    if self.history_kept < HISTORY_MAX then self.history_kept = self.history_kept + 1 end
+end
+
+-- Every line carries its "!", "+" or "^", so a text is spoken as it is whatever its first
+-- character: "-" would stop all speech, "#" make it a comment, "?" arm the watchdog, "^" make it
+-- an alert. A text too long for one line goes out as several; the first has the caller's flag,
+-- the rest are queued behind it. With keep, a text that went into the file whole is remembered
+-- as the caller gave it: a repeat key says what the player heard, never a text lost to a failed
+-- write, nor nothing for a blank one.
+local function write_text(self, text, flag, keep)
+    local line = one_line(text)
+    if blank(line) then return true end
     local data = ""
-    for i, piece in ipairs(pieces(text, LINE_MAX - 1)) do
+    for i, piece in ipairs(pieces(line, LINE_MAX - 1)) do
         data = data .. (i == 1 and flag or "+") .. piece .. "\n"
     end
-    return append_speech(self, data)
+    local ok, err = append_speech(self, data)
+    if ok and keep then remember(self, text) end
+    return ok, err
 end
 
 -- The bytes of the well-formed UTF-8 character at i of text, or nil: a stray continuation
@@ -212,6 +226,9 @@ function M.open(folder, clock)
         cmd_last = "", -- the last line taken, with its line feed
         cmd_after_reset = false, -- cmd_read and cmd_last are the last session's, as reset found them
         speech_cut = false, -- the last write to speech.txt failed part way
+        history_ring = {}, -- ring of the last HISTORY_MAX texts written by say, queue and alert
+        history_next = 1, -- the slot the next text goes into
+        history_kept = 0, -- texts in the ring
     }, Bridge)
 end
 
@@ -266,14 +283,46 @@ end
 function Bridge:say(text)
     local checked, why = check_text(text)
     if not checked then return nil, why end
-    return write_text(self, checked, "!")
+    return write_text(self, checked, "!", true)
 end
 
 -- Speak text after what is being said.
 function Bridge:queue(text)
     local checked, why = check_text(text)
     if not checked then return nil, why end
-    return write_text(self, checked, "+")
+    return write_text(self, checked, "+", true)
+end
+
+-- Speak text at once, for something urgent and short: where the speech route can, what it cut
+-- into goes on afterwards; elsewhere it interrupts as say does.
+function Bridge:alert(text)
+    local checked, why = check_text(text)
+    if not checked then return nil, why end
+    return write_text(self, checked, "^", true)
+end
+
+-- The last n texts written by say, queue and alert (all kept when n is nil or larger), oldest
+-- first, as their callers gave them; n of 0 or less gives none.
+function Bridge:history(n)
+    -- math.huge asks for all as well; a fraction or NaN is a mistake.
+    if n ~= nil and (type(n) ~= "number" or (n % 1 ~= 0 and n ~= 1 / 0)) then
+        error("tolvane: history needs a whole number or nil, got " .. tostring(n), 2)
+    end
+    local count = self.history_kept
+    if n and n < count then count = n end -- 0 or less: none
+    local list = {}
+    for i = 1, count do
+        list[i] = self.history_ring[(self.history_next - count + i - 2) % HISTORY_MAX + 1]
+    end
+    return list
+end
+
+-- Say the newest text of history again, cutting off what is being said. The repeat is not
+-- kept: pressed twice it says the same text twice, and it pushes none of the game's own texts
+-- out of history.
+function Bridge:repeat_last()
+    if self.history_kept == 0 then return nil, "tolvane: nothing said yet" end
+    return write_text(self, self.history_ring[(self.history_next - 2) % HISTORY_MAX + 1], "!", false)
 end
 
 function Bridge:stop()

@@ -26,6 +26,8 @@ local function names(list)
     return out
 end
 
+local function joined(list) return table.concat(list, "|") end
+
 local real_open = io.open
 
 local function test(name, fn)
@@ -44,16 +46,30 @@ test("every_text_keeps_its_first_character_and_stays_one_line", function(b)
     -- Control bytes are spaces; a value with __tostring is spoken as its text.
     local named = setmetatable({}, {__tostring = function() return "the captain" end})
     assert(b:say("a\0b\tc\27d\127e\31") and b:queue(named) and b:watchdog(7, "\0") and b:watchdog(8, named))
+    assert(b:queue("^caret") and b:alert("^up\nnow") and b:alert(" \n"))
     eq(read("speech.txt"), "!-stop me not\n+#no comment\n!?5 no watchdog\n++plus\n!!bang\n!42\n-\n"
-        .. "?5 Saving failed?\n#ok\n!one two three\n!a b c d e \n+the captain\n?8 the captain\n")
+        .. "?5 Saving failed?\n#ok\n!one two three\n!a b c d e \n+the captain\n?8 the captain\n"
+        .. "+^caret\n^^up now\n")
+    -- History keeps each written text as given, once; a repeat says the newest again, unkept.
+    eq(joined(b:history()), "-stop me not|#no comment|?5 no watchdog|+plus|!bang|42|one\r\ntwo\n\n\rthree|"
+        .. "a\0b\tc\27d\127e\31|the captain|^caret|^up\nnow")
+    write("speech.txt", "")
+    assert(b:repeat_last() and b:repeat_last())
+    eq(read("speech.txt"), "!^up now\n!^up now\n")
+    eq(joined(b:history(2)), "^caret|^up\nnow")
+    for i = 1, 105 do b:queue(i) end -- a ring of 100: the oldest go
+    eq(#b:history() .. " " .. b:history()[1] .. " " .. #b:history(math.huge), "100 6 100")
+    eq(joined(b:history(2)) .. #b:history(0) .. #b:history(-3), "104|10500")
 end)
 
 test("a_long_text_is_split_between_characters", function(b)
     local text = string.rep("é", 10000) -- 20,000 bytes, no space
-    assert(b:say(text))
-    local first, rest = read("speech.txt"):match("^!([^\n]*)\n%+([^\n]*)\n$")
+    assert(b:say(text) and b:alert(text))
+    local first, rest, alert = read("speech.txt"):match("^!([^\n]*)\n%+([^\n]*)\n(%^[^\n]*\n%+[^\n]*\n)$")
     eq(#first, 16382) -- 16383 would split a character
     eq(first .. rest, text)
+    eq(alert, "^" .. first .. "\n+" .. rest .. "\n")
+    eq(#b:history() .. b:history(1)[1], "2" .. text)
     -- A space near the limit is where it is cut; a watchdog text is cut to 510 UTF-16 units.
     write("speech.txt", "")
     assert(b:queue(string.rep("a", 16300) .. " " .. string.rep("b", 200)))
@@ -67,25 +83,27 @@ test("a_long_text_is_split_between_characters", function(b)
 end)
 
 test("a_missing_text_is_answered_wrong_arguments_raise_and_nothing_is_written", function(b)
-    for _, call in ipairs({{"say"}, {"queue"}, {"watchdog", 5}}) do
+    for _, call in ipairs({{"say"}, {"queue"}, {"alert"}, {"watchdog", 5}}) do
         local ok, why = b[call[1]](b, call[2])
         assert(ok == nil and why == "tolvane: no text (nil)", call[1] .. " gave no answer")
     end
     local calls = {{"queue", {}}, {"say", true}, {"say", print}, {"watchdog", 0, "x"}, {"watchdog", 3601, "x"},
                    {"watchdog", 1.5, "x"}, {"watchdog", "5", "x"}, {"watchdog", 5, false}, {"watchdog"},
-                   {"menu", 1}, {"menu"}}
+                   {"menu", 1}, {"menu"}, {"alert", 7 < 8}, {"history", "5"}, {"history", 1.5}, {"history", 0 / 0}}
     for _, call in ipairs(calls) do
         local ok, why = pcall(b[call[1]], b, call[2], call[3])
         assert(not ok and why:find("tolvane: "), call[1] .. " did not raise")
     end
     for _, args in ipairs({{}, {""}, {dir, 5}}) do assert(not pcall(tolvane.open, args[1], args[2])) end
+    local ok, why = b:repeat_last()
+    assert(ok == nil and why == "tolvane: nothing said yet" and #b:history() == 0)
     eq(read("speech.txt"), nil)
     eq(read("menu_state.txt"), nil)
 end)
 
 test("a_missing_folder_is_an_answer_not_an_error", function()
     local b = tolvane.open(dir .. "/missing")
-    for _, call in ipairs({"reset", "say", "queue", "stop", "ok", "menu"}) do
+    for _, call in ipairs({"reset", "say", "queue", "alert", "stop", "ok", "menu"}) do
         local ok, why = b[call](b, call == "menu" or "text")
         assert(ok == nil and why:find("missing"), call)
     end
@@ -137,8 +155,9 @@ test("a_full_disk_glues_no_texts_and_a_held_file_repeats_no_keys", function(b)
     end
     local ok, why = b:say("cut short")
     assert(ok == nil and why:find("space"))
-    assert(b:queue("whole") and b:ok())
-    eq(read("speech.txt"), "!cut s\n+whole\n#ok\n")
+    assert(b:queue("whole") and b:ok() and b:repeat_last()) -- a text cut short is not kept
+    eq(read("speech.txt"), "!cut s\n+whole\n#ok\n!whole\n")
+    eq(joined(b:history()), "whole")
 
     -- A virus scanner holds cmd.txt for a while: nothing then, and nothing twice after.
     write("cmd.txt", "key F1 1\n")
