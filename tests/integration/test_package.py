@@ -71,7 +71,7 @@ def test_zip_holds_the_release(scene):
     # What players are told: a menu without the hook cannot be used, what to check when nothing
     # speaks, every file to delete, and HangDump's two values.
     assert "the settings menu cannot be used until you start the game again" in readme
-    assert "No TolvaneSpeech.log in the folder at all" in readme and "begin with say!: or say+:" in readme
+    assert "No TolvaneSpeech.log in the folder at all" in readme and "begin with say!:, say+: or say^:" in readme
     assert "error 5 or error 225: a virus scanner" in readme and "HangDump takes only 1 or 0" in readme
     uninstall = re.search(r"^To uninstall, .*$", readme, re.M).group(0)
     made = ["TolvaneSpeech.ini", "TolvaneSpeech.log", "TolvaneLaunch.log", "cmd.txt", "speech.txt", "menu_state.txt"]
