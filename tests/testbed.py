@@ -22,6 +22,9 @@ JAWS_CLSID = "{ED206472-812A-4F94-B893-EC21452F9C2D}"  # the stand-in's own
 # The stand-in COM servers the prefix registers: DLL, class, ProgID that names the class (or None).
 COM_STANDINS = (("voice_stub.dll", SPVOICE_CLSID, None), ("jaws_stub.dll", JAWS_CLSID, JAWS_PROGID))
 JAWS_WINDOW_CLASS = "JFWUI2"
+# Installed voices for the Voice setting to choose from: each token's key and its name. They come
+# before Wine's own voice, so the first is the one a voice speaks with by default.
+VOICE_TOKENS = (("Test Alto", "Alto Test Voice"), ("Test Bass", "Bass Test Voice"))
 # NV Access's controller clients as the project vendors them, by NVDA version; each speaks to the
 # stand-in NVDA (doubles/nvda_server.exe).
 NVDA_CLIENT_DIR = os.path.join(ROOT, "third_party", "nvda-controller-client")
@@ -138,7 +141,8 @@ class TestBed:
         subprocess.run(args, env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
 
     def _registry(self):
-        # The stand-in voice answers for SpVoice in this prefix, the stand-in JAWS API for its ProgID.
+        # The stand-in voice answers for SpVoice in this prefix, the stand-in JAWS API for its ProgID;
+        # the voices it may be given are installed.
         for dll, clsid, progid in COM_STANDINS:
             path = os.path.join(self.doubles, dll)
             if not os.path.exists(path):
@@ -146,6 +150,8 @@ class TestBed:
             if progid:
                 self.reg_add(r"HKCR\%s\CLSID" % progid, None, "REG_SZ", clsid)
             self.reg_add(r"HKCR\CLSID\%s\InprocServer32" % clsid, None, "REG_SZ", win_path(path))
+        for key, name in VOICE_TOKENS:
+            self.reg_add(r"HKLM\SOFTWARE\Microsoft\Speech\Voices\Tokens\%s" % key, None, "REG_SZ", name)
 
     def scene(self, name):
         return Scene(self, name)

@@ -13,13 +13,21 @@ constexpr int kSettingWordCap = 32;
 constexpr bridge_settings kDefaults{};
 constinit bridge_settings settings;
 
-// A row reads one field, a flag or a number, and a word row has both ways between words and numbers.
+// A row reads one field, a flag, a number or a text, and a word row has both ways between words
+// and numbers; an option sets a word, a number or a text (a flag's options are its own).
 constexpr bool rows_read_one_way(void) {
-    for (const setting_key_row& row : kSettingKeys)
-        if (!row.flag == !row.number || !row.of_word != !row.word_of || (row.flag && row.of_word)) return false;
+    for (const setting_key_row& row : kSettingKeys) {
+        if ((row.flag != nullptr) + (row.number != nullptr) + (row.text != nullptr) != 1) return false;
+        if (!row.of_word != !row.word_of || (row.of_word && !row.number) || row.floor > row.ceiling) return false;
+        if (row.option && row.flag) return false;
+    }
     return true;
 }
 static_assert(rows_read_one_way(), "a setting row reads one field in one way");
+
+int held(const setting_key_row& row, long value) {
+    return value < row.floor ? row.floor : value > row.ceiling ? row.ceiling : (int)value;
+}
 
 void read_key(const setting_key_row& row, const wchar_t* ini) {
     if (row.flag) {
@@ -28,11 +36,28 @@ void read_key(const setting_key_row& row, const wchar_t* ini) {
         wchar_t word[kSettingWordCap];
         GetPrivateProfileStringW(row.section, row.key, row.word_of(kDefaults.*row.number), word, kSettingWordCap, ini);
         settings.*row.number = row.of_word(word);
+    } else if (row.text) {
+        GetPrivateProfileStringW(row.section, row.key, kDefaults.*row.text, settings.*row.text, kSettingTextCap, ini);
     } else {
         // The value comes back unsigned; a negative number must count as below the floor too.
-        int value = (int)GetPrivateProfileIntW(row.section, row.key, kDefaults.*row.number, ini);
-        settings.*row.number = value < row.floor ? row.floor : value;
+        settings.*row.number = held(row, (int)GetPrivateProfileIntW(row.section, row.key, kDefaults.*row.number, ini));
     }
+}
+
+// Sets the field of the row whose option arg is, from value; false when arg is no row's option.
+bool read_option(const wchar_t* arg, const wchar_t* value) {
+    for (const setting_key_row& row : kSettingKeys) {
+        if (!row.option || wcscmp(arg, row.option)) continue;
+        if (!value) return true;
+        if (row.of_word)
+            settings.*row.number = row.of_word(value);
+        else if (row.text)
+            format_wide(settings.*row.text, kSettingTextCap, L"%ls", value);
+        else
+            settings.*row.number = held(row, wcstol(value, NULL, 10));
+        return true;
+    }
+    return false;
 }
 }  // namespace
 
@@ -41,6 +66,9 @@ const wchar_t (&exe_dir)[kModulePathCap] = settings.exe_dir;
 const wchar_t (&game_dir)[kModulePathCap] = settings.game_dir;
 const int& backend = settings.backend;
 const bool& braille_enabled = settings.braille_enabled;
+const int& voice_rate = settings.voice_rate;
+const int& voice_volume = settings.voice_volume;
+const wchar_t (&voice_name)[kSettingTextCap] = settings.voice_name;
 const bool& hang_dump_enabled = settings.hang_dump_enabled;
 const int& hang_seconds = settings.hang_seconds;
 const wchar_t (&speech_file_path)[kPathCap] = settings.speech_file_path;
@@ -82,7 +110,9 @@ void parse_command_line(int argc, wchar_t** argv) {
         // An option's value is the next argument, whatever it looks like.
         const wchar_t* value = i + 1 < argc ? argv[i + 1] : NULL;
         bool takes_value = true;
-        if (!wcscmp(arg, L"--pid")) {
+        if (read_option(arg, value)) {
+            // a key of the ini's table, read as the ini reads it
+        } else if (!wcscmp(arg, L"--pid")) {
             if (value) settings.requested_pid = wcstoul(value, NULL, 10);
         } else if (!wcscmp(arg, L"--file")) {
             if (value) format_wide(settings.speech_file_path, kPathCap, L"%ls", value);
@@ -97,8 +127,6 @@ void parse_command_line(int argc, wchar_t** argv) {
             if (value) settings.game_timeout = (int)wcstol(value, NULL, 10);
         } else if (!wcscmp(arg, L"--say")) {
             if (value) settings.say_text = value;
-        } else if (!wcscmp(arg, L"--backend")) {
-            if (value) settings.backend = backend_of_word(value);
         } else {
             takes_value = false;
             if (!wcscmp(arg, L"--from-start"))

@@ -16,6 +16,8 @@ constexpr int kModulePathCap = 260;
 constexpr int kInstanceNameCap = 96;
 // A file name alone never needs more than MAX_PATH; a longer --game-exe value is cut.
 constexpr int kGameExeNameCap = 260;
+// A text setting (a part of a voice's name) is at most 127 units; a longer value is cut.
+constexpr int kSettingTextCap = 128;
 
 // ---- The settings: main thread; load_settings and parse_command_line write them before a mode
 // starts, and nothing writes them afterwards. Each default is the one the ini file documents.
@@ -24,6 +26,10 @@ struct bridge_settings {
     wchar_t game_dir[kModulePathCap] = {};  // exe_dir less its last three components
     int backend = kBackendAuto;             // kBackend*
     bool braille_enabled = true;            // texts a screen reader took go to its braille display too
+    // The Windows voice only; NVDA and JAWS keep their own. 0 and 100 are what a new voice has.
+    int voice_rate = 0;                          // -10 to 10
+    int voice_volume = 100;                      // 0 to 100
+    wchar_t voice_name[kSettingTextCap] = {};    // a part of a voice's name; empty: Windows' default voice
     bool hang_dump_enabled = true;
     int hang_seconds = 20;
     wchar_t speech_file_path[kPathCap] = {};  // load_settings: exe_dir\speech.txt
@@ -46,6 +52,9 @@ extern const wchar_t (&exe_dir)[kModulePathCap];
 extern const wchar_t (&game_dir)[kModulePathCap];
 extern const int& backend;
 extern const bool& braille_enabled;
+extern const int& voice_rate;
+extern const int& voice_volume;
+extern const wchar_t (&voice_name)[kSettingTextCap];
 extern const bool& hang_dump_enabled;
 extern const int& hang_seconds;
 extern const wchar_t (&speech_file_path)[kPathCap];
@@ -62,19 +71,25 @@ extern const bool& check_mode;
 
 // ---- The ini file's keys, one row each: load_settings reads them in this order, and the unit
 // tests check the shipped defaults file against them. A missing key reads as the field's default.
-// A row reads its field in one of three ways:
+// A row reads its field in one of four ways:
 // - a word (number, of_word and word_of): the number that of_word gives the word;
 // - 0/1 (flag): any number but 0 is on; a word reads as 0, off;
 // - a number (number alone): decimal as GetPrivateProfileIntW reads it (a word is 0), then held
-//   at floor.
+//   within floor and ceiling;
+// - a text (text): as it stands, cut to kSettingTextCap - 1 units.
+// A row with an option is set by that option's next argument too, read the same way (a number
+// as wcstol reads it), after the ini.
 struct setting_key_row {
     const wchar_t* section;
     const wchar_t* key;
     bool bridge_settings::*flag = nullptr;
     int bridge_settings::*number = nullptr;
+    wchar_t (bridge_settings::*text)[kSettingTextCap] = nullptr;
     int (*of_word)(const wchar_t* word) = nullptr;   // any word its table lacks gives one number
     const wchar_t* (*word_of)(int number) = nullptr;  // the word that stands for the default
-    int floor = INT_MIN;  // a smaller number, a negative one too, reads as the floor
+    int floor = INT_MIN;    // a smaller number, a negative one too, reads as the floor
+    int ceiling = INT_MAX;  // a larger one reads as the ceiling
+    const wchar_t* option = nullptr;  // the command-line option that wins over the key
 };
 
 // A shorter hang time would take a game's loading pause for a hang.
@@ -82,8 +97,13 @@ constexpr int kHangSecondsMin = 8;
 
 inline constexpr setting_key_row kSettingKeys[] = {
     {.section = L"Speech", .key = L"Backend", .number = &bridge_settings::backend, .of_word = backend_of_word,
-     .word_of = backend_word},
+     .word_of = backend_word, .option = L"--backend"},
     {.section = L"Speech", .key = L"Braille", .flag = &bridge_settings::braille_enabled},
+    {.section = L"Speech", .key = L"Rate", .number = &bridge_settings::voice_rate, .floor = -10, .ceiling = 10,
+     .option = L"--rate"},
+    {.section = L"Speech", .key = L"Volume", .number = &bridge_settings::voice_volume, .floor = 0, .ceiling = 100,
+     .option = L"--volume"},
+    {.section = L"Speech", .key = L"Voice", .text = &bridge_settings::voice_name, .option = L"--voice"},
     {.section = L"Debug", .key = L"HangDump", .flag = &bridge_settings::hang_dump_enabled},
     {.section = L"Debug", .key = L"HangSeconds", .number = &bridge_settings::hang_seconds, .floor = kHangSecondsMin},
 };

@@ -77,6 +77,23 @@ def test_say_through_each_route(scene):
     assert scene.run("--say", "refused", "--backend", "sapi") == 11
 
 
+
+def test_say_speaks_with_the_voice_rate_and_volume_of_the_ini_or_the_command_line(scene):
+    """An unknown Voice leaves the default voice, by name in the log; the command line wins over
+    the ini, a voice is found by a part of its name, and values out of range are held in it."""
+    scene.write_ini("[Speech]\r\nVoice=tenor\r\nRate=-25\r\n")
+    assert scene.run("--say", "ini", "--backend", "sapi") == 10
+    assert [m for m in scene.log_messages() if m.startswith("SAPI")] == [
+        "SAPI: voice created", 'SAPI voice "tenor" not found; using the default voice',
+        "SAPI voice: Alto Test Voice, rate -10, volume 100"]
+    assert [c[1:] for c in scene.voice_calls()][:3] == [["create", "0x00000000"], ["SetRate", "-10"],
+                                                        ["Speak", "19", "0x00000000", "ini"]]
+    assert scene.run("--say", "line", "--voice", "BASS", "--volume", "30", "--rate", "4", "--backend", "sapi") == 10
+    assert scene.log_messages()[-2] == "SAPI voice: Bass Test Voice, rate 4, volume 30"
+    assert [c[1:] for c in scene.voice_calls() if c[1].startswith("Set")][-3:] == [
+        ["SetRate", "4"], ["SetVolume", "30"], ["SetVoice", "Test Bass"]]
+
+
 def test_jaws_speaks_when_nvda_does_not_and_braille_follows_both_screen_readers(scene):
     """--say through JAWS under auto, its braille with the quotes turned, the object released
     before the end; NV Access's client shows the text on the display too, a refusal is logged and

@@ -139,9 +139,13 @@ TEST(backend_option_ignores_case_the_last_one_counts_and_an_unknown_word_means_a
     CHECK_EQ(backend, (int)kBackendAuto);
 }
 
-TEST(ini_keys_with_their_defaults_the_8_s_floor_and_the_command_line_on_top) {
-    load_with_ini("[Speech]\r\nBackend=SAPI\r\nBraille=0\r\n[Debug]\r\nHangDump=0\r\nHangSeconds=3\r\n");
+TEST(ini_keys_with_their_defaults_floors_ceilings_and_the_command_line_on_top) {
+    load_with_ini("[Speech]\r\nBackend=SAPI\r\nBraille=0\r\nRate=-25\r\nVolume=101\r\nVoice=Bass Test\r\n[Debug]\r\n"
+                  "HangDump=0\r\nHangSeconds=3\r\n");
     CHECK_EQ(backend, (int)kBackendSapi);
+    CHECK_EQ(voice_rate, -10);
+    CHECK_EQ(voice_volume, 100);
+    CHECK_EQ(std::wstring(voice_name), std::wstring(L"Bass Test"));
     CHECK(!braille_enabled);
     CHECK(!hang_dump_enabled);
     CHECK_EQ(hang_seconds, 8);
@@ -157,7 +161,10 @@ TEST(ini_keys_with_their_defaults_the_8_s_floor_and_the_command_line_on_top) {
     CHECK(hang_dump_enabled);
     CHECK_EQ(backend, (int)kBackendAuto);
 
-    load_with_ini("[Speech]\r\nBackend=jaws\r\n");
+    load_with_ini("[Speech]\r\nBackend=jaws\r\nRate=11\r\nVolume=-1\r\n");
+    CHECK_EQ(voice_rate, 10);
+    CHECK_EQ(voice_volume, 0);
+    CHECK_EQ(std::wstring(voice_name), std::wstring(L""));
     CHECK_EQ(hang_seconds, 20);
     CHECK(hang_dump_enabled && braille_enabled);
     CHECK_EQ(backend, (int)kBackendJaws);
@@ -169,10 +176,17 @@ TEST(ini_keys_with_their_defaults_the_8_s_floor_and_the_command_line_on_top) {
     CHECK_EQ(backend, (int)kBackendAuto);
 
     // The command line wins over the ini file.
-    load_with_ini("[Speech]\r\nBackend=sapi\r\n[Debug]\r\nHangDump=1\r\n");
-    apply({L"--backend", L"other", L"--no-hang"});
+    load_with_ini("[Speech]\r\nBackend=sapi\r\nRate=4\r\nVolume=50\r\nVoice=Alto\r\n[Debug]\r\nHangDump=1\r\n");
+    apply({L"--backend", L"other", L"--no-hang", L"--rate", L"-3", L"--volume", L"99999999999", L"--voice", L"bass"});
     CHECK_EQ(backend, (int)kBackendAuto);
     CHECK(!hang_dump_enabled);
+    CHECK_EQ(voice_rate, -3);
+    CHECK_EQ(voice_volume, 100);
+    CHECK_EQ(std::wstring(voice_name), std::wstring(L"bass"));
+    apply({L"--rate", L"fast", L"--volume", L"-7", L"--voice", std::wstring(300, L'v')});
+    CHECK_EQ(voice_rate, 0);
+    CHECK_EQ(voice_volume, 0);
+    CHECK_EQ(wcslen(voice_name), (size_t)127);
 }
 
 TEST(the_shipped_defaults_file_holds_every_ini_key_at_its_compiled_in_default) {
@@ -185,6 +199,7 @@ TEST(the_shipped_defaults_file_holds_every_ini_key_at_its_compiled_in_default) {
     std::wstring want;
     for (const setting_key_row& row : kSettingKeys) {
         std::wstring value = row.flag      ? (defaults.*row.flag ? L"1" : L"0")
+                             : row.text    ? defaults.*row.text
                              : row.word_of ? row.word_of(defaults.*row.number)
                                            : std::to_wstring(defaults.*row.number);
         want += std::wstring(row.section) + L"/" + row.key + L"=" + value + L" ";
