@@ -1,7 +1,7 @@
 """Speech intake figures: write-to-speakText latency of lines that a Windows process appends as
 the mod does, through NV Access's client to the stand-in NVDA (the time the server received
 speakText), beside the stand-in client DLL and a build of the same sources without the speech
-file watch (the 50 ms poll alone); a 10,000-line burst through NV Access's client; what one line's
+file watch (the 50 ms poll alone), and write-to-speakSsml latency of alert lines the same way; a 10,000-line burst through NV Access's client; what one line's
 calls of the client cost (bench_nvda_rpc.exe); the poll's cost on a 1 KiB and a 1 GiB speech.txt
 (bench_intake_poll.exe), also when 1 GiB appended at once is read by polls of one main-loop pass's
 budget; the longest main-loop pass while the burst is spoken (TolvaneSpeech_passes.exe); and the model-checked follower run with
@@ -29,19 +29,26 @@ POLL_ONLY_EXE = "TolvaneSpeech_poll_only.exe"
 PASSES_EXE = "TolvaneSpeech_passes.exe"
 
 
-def latencies(bed, name, exe=None, client="2025.1.1"):
-    """Milliseconds from each line's write (after its close, in file_tool) to its speakText."""
+def alerts_received(scene):
+    """(t, text) of each speakSsml that NVDA received, its text taken out of <speak>...</speak>."""
+    return [(e[0], e[3][len("<speak>"):-len("</speak>")]) for e in scene.spoken_nvda(times=True) if e[1] == "ssml"]
+
+
+def latencies(bed, name, exe=None, client="2025.1.1", mark="+"):
+    """Milliseconds from each line's write (after its close, in file_tool) to its speakText, or
+    for alert lines (mark "^") to its speakSsml."""
     scene = bed.scene("intake_latency_" + name)
     if exe:
         shutil.copy(exe, scene.exe)
     game, bridge = start_bridge(scene, client=client)
     writer = subprocess.run(["wine", os.path.join(bed.doubles, "file_tool.exe"), "append-lines",
-                             scene.win(scene.path("speech.txt")), "+latency ", str(LATENCY_LINES),
+                             scene.win(scene.path("speech.txt")), mark + "latency ", str(LATENCY_LINES),
                              str(LATENCY_GAP_MS[0]), str(LATENCY_GAP_MS[1])],
                             env=scene.env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=300)
     written = [int(t) / 1e6 for t in writer.stdout.split()]
-    wait_for(lambda: len(scene.spoken_texts("latency ")) >= LATENCY_LINES, 60, "all latency lines spoken")
-    spoken = scene.spoken_texts("latency ", times=True)
+    received = alerts_received if mark == "^" else lambda scene: scene.spoken_texts("latency ", times=True)
+    wait_for(lambda: len(received(scene)) >= LATENCY_LINES, 60, "all latency lines spoken")
+    spoken = received(scene)
     end_bridge(scene, game, bridge)
     assert len(written) == LATENCY_LINES, "the writer stopped after %d lines" % len(written)
     assert [t for _, t in spoken] == ["latency %d" % i for i in range(LATENCY_LINES)], "latency lines out of order"
@@ -50,6 +57,7 @@ def latencies(bed, name, exe=None, client="2025.1.1"):
 
 def latency(bed):
     woken = latencies(bed, "watch")
+    alerted = latencies(bed, "alert", mark="^")
     stub = latencies(bed, "stub", client="stub")
     polled = latencies(bed, "poll_only", os.path.join(bed.build, "bench", POLL_ONLY_EXE))
     what = "write to speakText (%d lines %d-%d ms apart)" % ((LATENCY_LINES,) + LATENCY_GAP_MS)
@@ -57,6 +65,9 @@ def latency(bed):
     figure("  p50", percentile(woken, 50), "ms", 3)
     figure("  p99", percentile(woken, 99), "ms", 15)
     figure("  max", max(woken), "ms")
+    figure("alert lines (^) to speakSsml of priority now, p50", percentile(alerted, 50), "ms")
+    figure("  p99", percentile(alerted, 99), "ms")
+    figure("  max", max(alerted), "ms")
     figure("the same, stand-in client DLL, p50", percentile(stub, 50), "ms")
     figure("  p99", percentile(stub, 99), "ms")
     figure("  max", max(stub), "ms")

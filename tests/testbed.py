@@ -393,12 +393,14 @@ class Scene:
         return parse_record(self.path("nvda_calls.txt"))
 
     def spoken_nvda(self, times=False):
-        """What NVDA was told, in call order: [('cancel',), ('speak', text)]; with times=True each
-        led by the time the call came: [(t, 'cancel'), (t, 'speak', text)]. The one reader of
-        the record's speech, which the tests, the demo and the benchmarks share."""
+        """What NVDA was told, in call order: [('cancel',), ('speak', text), ('ssml', priority,
+        ssml)]; with times=True each led by the time the call came: [(t, 'cancel'), (t, 'speak',
+        text), ...]. The one reader of the record's speech, which the tests, the demo and the
+        benchmarks share."""
         out = []
         for rec in self.nvda_calls():
-            event = {"cancelSpeech": ("cancel",), "speakText": ("speak", rec[-1])}.get(rec[1])
+            event = {"cancelSpeech": ("cancel",), "speakText": ("speak", rec[-1]),
+                     "speakSsml": ("ssml", rec[3] if len(rec) > 3 else "", rec[-1])}.get(rec[1])
             if event:
                 out.append((rec[0],) + event if times else event)
         return out

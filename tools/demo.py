@@ -28,8 +28,33 @@ def show(label, lines):
         print("      (nothing)")
 
 
+PRIORITIES = {"0": "normal", "1": "next", "2": "now"}
+
+
 def spoken(scene):
-    return ["NVDA  " + (event[0] if len(event) == 1 else "speak %r" % event[1]) for event in scene.spoken_nvda()]
+    def line(event):
+        if event[0] == "ssml":
+            return "speakSsml, priority %s (%s), %r" % (event[1], PRIORITIES.get(event[1], "?"), event[2])
+        return event[0] if len(event) == 1 else "speak %r" % event[1]
+    return ["NVDA  " + line(event) for event in scene.spoken_nvda()]
+
+
+def alert_line(scene, text):
+    """An alert as the mod writes it: a line led by ^."""
+    scene.append_speech("^" + text)
+    print("      %-58s %s" % ("(an alert line, written by the mod)", "^" + text))
+    time.sleep(0.4)
+
+
+def show_alert(scene):
+    """What NVDA was told for each alert, and whether a cancel came right before it."""
+    events = scene.spoken_nvda()
+    for at, event in enumerate(events):
+        if event[0] == "ssml":
+            cancelled = at > 0 and events[at - 1] == ("cancel",)
+            print("   the alert: one speakSsml of priority %s, %s"
+                  % (PRIORITIES.get(event[1], event[1]), "after a cancel" if cancelled else "no cancel before it"))
+    print("   (NVDA speaks priority \"now\" at once, then resumes the speech it cut into)")
 
 
 def voiced(scene, since=0):
@@ -89,6 +114,9 @@ def resident_run(bed, hang):
     mod_calls(scene, mod, [
         'bridge:say("Welcome back, captain.")',
         'bridge:queue("The harbour is quiet tonight.")',
+    ])
+    alert_line(scene, "Man overboard!")
+    mod_calls(scene, mod, [
         'bridge:say("Enemy ship on the horizon!")',
         'bridge:queue("-5 gold for the harbour fee")',
         'bridge:watchdog(3, "Are you still there?")',
@@ -106,6 +134,7 @@ def resident_run(bed, hang):
     bridge.wait(30)
     print("   the game ended; the bridge %s" % bridge.stdout.read().decode().strip().replace("exit", "exited with code"))
     show("the stand-in NVDA received, through NV Access's client", spoken(scene))
+    show_alert(scene)
     if pressed:
         show("cmd.txt", scene.read("cmd.txt").splitlines())
         print("   the mod's bridge:commands() gave: %s" % mod.call("names()").replace(" ", ", "))

@@ -1,5 +1,6 @@
-// Stand-in NVDA: serves the controller interface 1.0 over ncalrpc at the endpoint NV Access's
-// client computes for this session and desktop, so the real client can be tested against it.
+// Stand-in NVDA: serves the controller interface 1.0, and the second one of NVDA 2024.1 and later,
+// over ncalrpc at the endpoint NV Access's client computes for this session and desktop, so the
+// real client can be tested against it.
 //
 //   nvda_server.exe [--record PATH] [--control PATH]
 //
@@ -10,6 +11,7 @@
 #include "nvda_controller.h"
 #include <stdio.h>
 #include <string.h>
+#include <initializer_list>
 
 namespace {
 // What the client gives on Windows when no NVDA listens (RPC_S_SERVER_UNAVAILABLE).
@@ -23,7 +25,8 @@ wchar_t control_path[kPathCap];
 
 // Answers a call: 1722 for every call while running is not 1, else the call's own status key.
 // Every call may first hold its caller a little (a slow NVDA), and speakText longer (a frozen one).
-error_status_t serve(const char* call, const char* status_key, const wchar_t* text) {
+// Its record line is the call, its answer, then the arguments in fields, then its text.
+error_status_t serve(const char* call, const char* status_key, const wchar_t* text, const char* fields = "") {
     unsigned long long arrived = rec_time_us();
     char content[4096];
     ctl_read_file(control_path, content, sizeof content);
@@ -35,8 +38,8 @@ error_status_t serve(const char* call, const char* status_key, const wchar_t* te
         long long block_ms = strcmp(call, "speakText") == 0 ? ctl_value(content, "speak_block_ms", 0) : 0;
         if (block_ms > 0) Sleep((DWORD)block_ms);
     }
-    char head[64];
-    snprintf(head, sizeof head, "%s\t%lu", call, status);
+    char head[96];
+    snprintf(head, sizeof head, "%s\t%lu%s", call, status, fields);
     rec_event_at(record_path, arrived, head, text);
     return status;
 }
@@ -51,6 +54,16 @@ error_status_t testIfRunning(void) { return serve("testIfRunning", "test_status"
 error_status_t speakText(const wchar_t* text) { return serve("speakText", "speak_status", text); }
 error_status_t cancelSpeech(void) { return serve("cancelSpeech", "cancel_status", NULL); }
 error_status_t brailleMessage(const wchar_t* message) { return serve("brailleMessage", "braille_status", message); }
+
+error_status_t getProcessId(unsigned long* pid) {
+    *pid = GetCurrentProcessId();
+    return serve("getProcessId", "pid_status", NULL);
+}
+error_status_t speakSsml(const wchar_t* ssml, SYMBOL_LEVEL symbol_level, SPEECH_PRIORITY priority, boolean asynchronous) {
+    char fields[48];
+    snprintf(fields, sizeof fields, "\t%d\t%d\t%d", (int)priority, (int)symbol_level, (int)asynchronous);
+    return serve("speakSsml", "ssml_status", ssml, fields);
+}
 
 void* __RPC_USER MIDL_user_allocate(size_t size) { return HeapAlloc(GetProcessHeap(), 0, size); }
 void __RPC_USER MIDL_user_free(void* block) { HeapFree(GetProcessHeap(), 0, block); }
@@ -73,9 +86,10 @@ int wmain(int argc, wchar_t** argv) {
 
     RPC_STATUS status = RpcServerUseProtseqEpW((RPC_WSTR)L"ncalrpc", RPC_C_PROTSEQ_MAX_REQS_DEFAULT,
                                                (RPC_WSTR)endpoint, NULL);
-    if (status == RPC_S_OK)
-        status = RpcServerRegisterIf2(NvdaController_v1_0_s_ifspec, NULL, NULL, RPC_IF_ALLOW_CALLBACKS_WITH_NO_AUTH,
-                                      RPC_C_LISTEN_MAX_CALLS_DEFAULT, (unsigned)-1, NULL);
+    for (RPC_IF_HANDLE spec : {NvdaController_v1_0_s_ifspec, NvdaController2_v1_0_s_ifspec})
+        if (status == RPC_S_OK)
+            status = RpcServerRegisterIf2(spec, NULL, NULL, RPC_IF_ALLOW_CALLBACKS_WITH_NO_AUTH,
+                                          RPC_C_LISTEN_MAX_CALLS_DEFAULT, (unsigned)-1, NULL);
     if (status == RPC_S_OK) status = RpcServerListen(1, RPC_C_LISTEN_MAX_CALLS_DEFAULT, TRUE);
     if (status != RPC_S_OK) {
         char head[64];

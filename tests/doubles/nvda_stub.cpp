@@ -69,6 +69,17 @@ extern "C" __declspec(dllexport) unsigned long __stdcall nvdaController_speakTex
 }
 #endif
 
+// Priority speech of NVDA 2024.1+, recorded as the stand-in NVDA records it; ssml_status=1717 plays
+// an older NVDA, which does not serve the interface.
+extern "C" __declspec(dllexport) unsigned long __stdcall nvdaController_speakSsml(const wchar_t* ssml, int symbol_level,
+                                                                                  int priority, BOOL asynchronous) {
+    unsigned long result = (unsigned long)control("ssml_status", 0);
+    char head[96];
+    snprintf(head, sizeof(head), "speakSsml\t%lu\t%d\t%d\t%d", result, priority, symbol_level, (int)asynchronous);
+    record(head, ssml);
+    return result;
+}
+
 BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
     if (reason == DLL_PROCESS_ATTACH) {
         DisableThreadLibraryCalls(instance);

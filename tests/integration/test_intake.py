@@ -5,6 +5,7 @@ import subprocess
 import sys
 import threading
 import time
+from xml.etree import ElementTree
 
 from helpers import end_bridge, start_bridge
 from testbed import wait_for, win_path
@@ -37,13 +38,21 @@ def wait_spoken(scene, text, count=1, timeout=10):
 
 def test_lines_spoken_with_their_interrupt_behaviour(scene):
     game, bridge = start_bridge(scene)
-    mod_writes(scene, "!first", "+second", "third", "#comment", "+  fourth \t\r", "\ufeff+fifth", "", "-")
+    alert = "Reef <ahead> & \"hard\" to port's side"
+    mod_writes(scene, "!first", "+second", "third", "#comment", "+  fourth \t\r", "^" + alert, "\ufeff+fifth", "",
+               "-")
     scene.wait_log(r"^stop$")
-    wait_for(lambda: len(scene.spoken_nvda()) >= 8, 10, "the stop's cancel")  # logged before NVDA hears it
+    wait_for(lambda: len(scene.spoken_nvda()) >= 9, 10, "the stop's cancel")  # logged before NVDA hears it
     # cancelSpeech comes right before each interrupting text and never before a queued one; the
-    # "-" line cancels too.
+    # "-" line cancels too. An alert is NVDA's priority speech "now", which resumes the queue
+    # after it: no cancel, nothing repeated.
+    ssml = "<speak>Reef &lt;ahead&gt; &amp; &quot;hard&quot; to port&apos;s side</speak>"
     assert scene.spoken_nvda() == [("cancel",), ("speak", "first"), ("speak", "second"), ("cancel",),
-                                   ("speak", "third"), ("speak", "fourth"), ("speak", "fifth"), ("cancel",)]
+                                   ("speak", "third"), ("speak", "fourth"), ("ssml", "2", ssml),
+                                   ("speak", "fifth"), ("cancel",)]
+    assert [c[2:6] for c in scene.nvda_calls() if c[1] == "speakSsml"] == [["0", "2", "-1", "1"]]
+    assert ElementTree.fromstring(ssml).text == alert
+    assert "say^: " + alert in scene.log_messages()
     messages = scene.log_messages()
     assert "speech file not present yet; will read it from the start when it appears" in messages
     assert "speech file reset (file (re)created); reading from start" in messages
@@ -136,12 +145,18 @@ def test_file_replaced_truncated_removed_and_locked(scene):
 
 def test_from_start_reads_existing_lines(scene):
     scene.write("speech.txt", "+a\n+b\n+c")
-    game, bridge = start_bridge(scene, "--from-start")
+    game, bridge = start_bridge(scene, "--from-start", client="2023.3")
     wait_spoken(scene, "b")
     assert "speech file found (8 bytes); reading from start (--from-start)" in scene.log_messages()
     mod_writes(scene, "")  # completes the third line
     wait_spoken(scene, "c")
     assert scene.spoken_texts() == ["a", "b", "c"]
+    # NV Access's client before NVDA 2024.1 has no priority speech: alerts interrupt, said once.
+    mod_writes(scene, "^Storm warning", "+d", "^Storm again")
+    wait_spoken(scene, "Storm again")
+    assert scene.spoken_nvda()[3:] == [("cancel",), ("speak", "Storm warning"), ("speak", "d"), ("cancel",),
+                                       ("speak", "Storm again")]
+    assert scene.log_messages().count("NVDA: no priority speech (error 127); alerts interrupt") == 1
     end_bridge(scene, game, bridge)
 
 

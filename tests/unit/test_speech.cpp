@@ -158,6 +158,35 @@ TEST(auto_falls_back_to_sapi_and_returns_to_nvda) {
     CHECK(created != std::string::npos && created < to_sapi && to_sapi < to_nvda && to_nvda != std::string::npos);
 }
 
+// An alert is one speakSsml at priority now (2), NVDA's symbol level (-1), asynchronous, without a
+// cancel, its text escaped and what XML forbids as spaces. An NVDA that refuses it (an older one:
+// 1717) gets alerts interrupting and is not asked again until it has been away.
+TEST(nvda_alert_is_priority_speech_until_nvda_refuses_it) {
+    setup(kBackendNvda);
+    load_nvda_client();
+    speak(L"queued", false);
+    const wchar_t text[] = {L'<', L'a', L'&', L'"', L'\'', L'>', 0x01, L'\t', 0xD800, L'b', 0xDC00,
+                            0xD83D, 0xDE00, 0xFFFE, 0xFFFF, L'\n', 0xD800, 0};
+    speak_alert(text);
+    control_nvda("ssml_status=1717\n");
+    speak_alert(L"one");
+    speak_alert(L"two");
+    control_nvda("running=0\nssml_status=1717\n");
+    speak_alert(L"away");
+    control_nvda("ssml_status=1717\n");
+    speak_alert(L"three");
+    control_nvda("");
+    speak_alert(L"four");
+    CHECK_EQ(joined(nvda()),
+             joined(list({"speakText\t0\tqueued",
+                          "speakSsml\t0\t2\t-1\t1\t<speak>&lt;a&amp;&quot;&apos;&gt; \\t b \xF0\x9F\x98\x80  \\n </speak>",
+                          "speakSsml\t1717\t2\t-1\t1\t<speak>one</speak>", "cancelSpeech", "speakText\t0\tone",
+                          "cancelSpeech", "speakText\t0\ttwo", "speakSsml\t1717\t2\t-1\t1\t<speak>three</speak>",
+                          "cancelSpeech", "speakText\t0\tthree", "cancelSpeech", "speakText\t0\tfour"})));
+    CHECK_EQ(unit_count(log_text(), "NVDA: no priority speech (error 1717); alerts interrupt\r\n"), 2);
+    CHECK_EQ(lines_spoken, 7u);
+}
+
 TEST(nvda_failure_speaks_the_same_text_through_sapi) {
     setup(kBackendAuto);
     load_nvda_client();
