@@ -39,13 +39,6 @@ def spoken(scene):
     return ["NVDA  " + line(event) for event in scene.spoken_nvda()]
 
 
-def alert_line(scene, text):
-    """An alert as the mod writes it: a line led by ^."""
-    scene.append_speech("^" + text)
-    print("      %-58s %s" % ("(an alert line, written by the mod)", "^" + text))
-    time.sleep(0.4)
-
-
 def show_alert(scene):
     """What NVDA was told for each alert, and whether a cancel came right before it."""
     events = scene.spoken_nvda()
@@ -114,9 +107,7 @@ def resident_run(bed, hang):
     mod_calls(scene, mod, [
         'bridge:say("Welcome back, captain.")',
         'bridge:queue("The harbour is quiet tonight.")',
-    ])
-    alert_line(scene, "Man overboard!")
-    mod_calls(scene, mod, [
+        'bridge:alert("Man overboard!")',
         'bridge:say("Enemy ship on the horizon!")',
         'bridge:queue("-5 gold for the harbour fee")',
         'bridge:watchdog(3, "Are you still there?")',

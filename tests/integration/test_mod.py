@@ -18,9 +18,11 @@ def test_the_lua_module_drives_the_bridge(scene):
     texts = ["-dash", "#hash", "?3 question", "+plus", "!bang"]
     for i, text in enumerate(texts):
         assert mod.call('bridge:%s("%s")' % (("say", "queue")[i % 2], text)) == "true"
+    assert mod.call('bridge:alert("^up")') == "true"
     assert mod.call("bridge:stop()") == "true"
     scene.wait_log("^stop$")
     assert scene.spoken_texts() == texts
+    assert ("ssml", "2", "<speak>^up</speak>") in scene.spoken_nvda()
     assert scene.log_messages().count("stop") == 1
 
     h.press(scene, game, "F1")
