@@ -77,7 +77,6 @@ def test_say_through_each_route(scene):
     assert scene.run("--say", "refused", "--backend", "sapi") == 11
 
 
-
 def test_say_speaks_with_the_voice_rate_and_volume_of_the_ini_or_the_command_line(scene):
     """An unknown Voice leaves the default voice, by name in the log; the command line wins over
     the ini, a voice is found by a part of its name, and values out of range are held in it."""
