@@ -1,11 +1,12 @@
 """Speech intake figures: write-to-speakText latency of lines that a Windows process appends as
 the mod does, through NV Access's client to the stand-in NVDA (the time the server received
-speakText), beside the stand-in client DLL and a build of the same sources without the speech
-file watch (the 50 ms poll alone), and write-to-speakSsml latency of alert lines the same way; a 10,000-line burst through NV Access's client; what one line's
-calls of the client cost (bench_nvda_rpc.exe); the poll's cost on a 1 KiB and a 1 GiB speech.txt
-(bench_intake_poll.exe), also when 1 GiB appended at once is read by polls of one main-loop pass's
-budget; the longest main-loop pass while the burst is spoken (TolvaneSpeech_passes.exe); and the model-checked follower run with
-many more sequences than the unit suite uses.
+speakText), beside write-to-speakSsml latency of alert lines the same way, the stand-in client
+DLL and a build of the same sources without the speech file watch (the 50 ms poll alone); a
+10,000-line burst through NV Access's client; what one line's calls of the client cost
+(bench_nvda_rpc.exe); the poll's cost on a 1 KiB and a 1 GiB speech.txt (bench_intake_poll.exe),
+also when 1 GiB appended at once is read by polls of one main-loop pass's budget; the longest
+main-loop pass while the burst is spoken (TolvaneSpeech_passes.exe); and the model-checked
+follower run with many more sequences than the unit suite uses.
 
 BENCH_MODEL_SEQUENCES (default 12000) and BENCH_MODEL_SEED (default: from the clock) steer the
 model run; a failure prints the seed that replays it."""

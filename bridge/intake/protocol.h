@@ -1,8 +1,8 @@
-// Speech line protocol: interprets each line of speech.txt (speak, alert, stop, watchdog, comment) and
-// holds the mod's version announcement until the game window is in front. Owns the watchdog
-// and the held announcement. Main thread only: handle_speech_line is called by the follower (through
-// seams.speech_line), check_speech_watchdog by the intake's steps after each poll, and
-// tick_startup_announcement by the run.
+// Speech line protocol: interprets each line of speech.txt (speak, alert, stop, watchdog,
+// comment) and holds the mod's version announcement until the game window is in front. Owns the
+// watchdog and the held announcement. Main thread only: handle_speech_line is called by the
+// follower (through seams.speech_line), check_speech_watchdog by the intake's steps after each
+// poll, and tick_startup_announcement by the run.
 #pragma once
 #include <stddef.h>
 #include <stdint.h>
