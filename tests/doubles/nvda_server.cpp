@@ -86,9 +86,9 @@ int wmain(int argc, wchar_t** argv) {
 
     RPC_STATUS status = RpcServerUseProtseqEpW((RPC_WSTR)L"ncalrpc", RPC_C_PROTSEQ_MAX_REQS_DEFAULT,
                                                (RPC_WSTR)endpoint, NULL);
-    for (RPC_IF_HANDLE spec : {NvdaController_v1_0_s_ifspec, NvdaController2_v1_0_s_ifspec})
+    for (RPC_IF_HANDLE served : {NvdaController_v1_0_s_ifspec, NvdaController2_v1_0_s_ifspec})
         if (status == RPC_S_OK)
-            status = RpcServerRegisterIf2(spec, NULL, NULL, RPC_IF_ALLOW_CALLBACKS_WITH_NO_AUTH,
+            status = RpcServerRegisterIf2(served, NULL, NULL, RPC_IF_ALLOW_CALLBACKS_WITH_NO_AUTH,
                                           RPC_C_LISTEN_MAX_CALLS_DEFAULT, (unsigned)-1, NULL);
     if (status == RPC_S_OK) status = RpcServerListen(1, RPC_C_LISTEN_MAX_CALLS_DEFAULT, TRUE);
     if (status != RPC_S_OK) {

@@ -46,23 +46,34 @@ def test_say_through_each_route(scene):
     assert "say+: queued" in scene.log_messages()
 
     # The voice, registered from a folder of its own, loads a library by bare name from a folder
-    # on PATH when it speaks, as installed voices do; the bridge leaves that search alone.
+    # on PATH when it speaks, as installed voices do; the bridge leaves that search alone. The
+    # ini's Voice matches no installed voice, so the default one speaks, and its Rate is held at -10.
     engine = os.path.join(scene.root, "voice engine")
     os.makedirs(engine)
     shutil.copy(os.path.join(scene.bed.doubles, "voice_helper.dll"), engine)
     scene.env["WINEPATH"] = scene.win(engine)
     scene.voice_control(speak_loads="voice_helper.dll")
     scene.nvda_control(running=0)
+    scene.write_ini("[Speech]\r\nVoice=tenor\r\nRate=-25\r\n")
     assert scene.run("--say", "by voice") == 10
     speaks = [c[2:] for c in scene.voice_calls() if c[1] == "Speak"]
     assert speaks == [["19", "0x00000000", "by voice"]]
+    assert [m for m in scene.log_messages() if m.startswith("SAPI")] == [
+        "SAPI: voice created", 'SAPI voice "tenor" not found; using the default voice',
+        "SAPI voice: Alto Test Voice, rate -10, volume 100"]
+    assert [c[1:] for c in scene.voice_calls()][:3] == [["create", "0x00000000"], ["SetRate", "-10"],
+                                                        ["Speak", "19", "0x00000000", "by voice"]]
     # The voice speaks to its end before the process goes.
     assert [c[1:] for c in scene.voice_calls()][-2:] == [["WaitUntilDone", "30000"], ["release"]]
     assert scene.run("--game-timeout", "1", "--backend", "sapi") == 0
     assert [c[2:] for c in scene.voice_calls() if c[1] == "Speak"][-1] == ["19", "0x00000000", "Tolvane Speech ready"]
     del scene.env["WINEPATH"]  # without its library the voice cannot speak
-    assert scene.run("--say", "no library") == 11
+    # The command line wins over the ini, and finds a voice by a part of its name.
+    assert scene.run("--say", "no library", "--voice", "BASS", "--volume", "30", "--rate", "4") == 11
     assert [c[2:] for c in scene.voice_calls() if c[1] == "Speak"][-1] == ["19", "0x8007007E", "no library"]
+    assert "SAPI voice: Bass Test Voice, rate 4, volume 30" in scene.log_messages()
+    assert [c[1:] for c in scene.voice_calls() if c[1].startswith("Set")][-3:] == [
+        ["SetRate", "4"], ["SetVolume", "30"], ["SetVoice", "Test Bass"]]
 
     assert scene.run("--say", "nowhere", "--backend", "nvda") == 11
     assert scene.log_messages()[-1] == "say: NOT spoken (no working speech route)"
@@ -75,22 +86,6 @@ def test_say_through_each_route(scene):
                                          "say: NOT spoken (no working speech route)"]
     scene.voice_control(speak_hr="0x80004001")
     assert scene.run("--say", "refused", "--backend", "sapi") == 11
-
-
-def test_say_speaks_with_the_voice_rate_and_volume_of_the_ini_or_the_command_line(scene):
-    """An unknown Voice leaves the default voice, by name in the log; the command line wins over
-    the ini, a voice is found by a part of its name, and values out of range are held in it."""
-    scene.write_ini("[Speech]\r\nVoice=tenor\r\nRate=-25\r\n")
-    assert scene.run("--say", "ini", "--backend", "sapi") == 10
-    assert [m for m in scene.log_messages() if m.startswith("SAPI")] == [
-        "SAPI: voice created", 'SAPI voice "tenor" not found; using the default voice',
-        "SAPI voice: Alto Test Voice, rate -10, volume 100"]
-    assert [c[1:] for c in scene.voice_calls()][:3] == [["create", "0x00000000"], ["SetRate", "-10"],
-                                                        ["Speak", "19", "0x00000000", "ini"]]
-    assert scene.run("--say", "line", "--voice", "BASS", "--volume", "30", "--rate", "4", "--backend", "sapi") == 10
-    assert scene.log_messages()[-2] == "SAPI voice: Bass Test Voice, rate 4, volume 30"
-    assert [c[1:] for c in scene.voice_calls() if c[1].startswith("Set")][-3:] == [
-        ["SetRate", "4"], ["SetVolume", "30"], ["SetVoice", "Test Bass"]]
 
 
 def test_jaws_speaks_when_nvda_does_not_and_braille_follows_both_screen_readers(scene):
