@@ -21,6 +21,7 @@
 #include "keys/menu_mode.h"
 #include "run/clock.h"
 #include "run/log.h"
+#include "run/modes.h"
 #include "run/settings.h"
 #include "run/state.h"
 #include "run/text.h"
@@ -130,6 +131,7 @@ int run_bridge(void) {
     to_utf8(game_dir, game_dir_utf8, kPathUtf8Bytes);
     log_line("TolvaneSpeech " TOLVANE_VERSION " started, pid %lu, backend %d (%s). file=%s gamedir=%s",
              GetCurrentProcessId(), backend, backend_legend(), file_utf8, game_dir_utf8);
+    log_unknown_options();
     start_speech();
     start_speech_follower(from_start);
     if (requested_pid != 0) attach_game_process(requested_pid, "--pid");

@@ -22,6 +22,8 @@ int bridge_main(void) {
         code = run_check_mode();
     } else if (say_text) {
         code = run_say_mode();
+    } else if (unknown_option_count > 0 && requested_pid == 0) {
+        code = run_nothing_done();
     } else {
         code = acquire_instance_lock();
         if (code == 0) {

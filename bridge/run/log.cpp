@@ -17,6 +17,16 @@ struct log_state {
     char line_buffer[kLineBufferBytes] = {};
 };
 constinit log_state logfile;
+
+// path less a last ".log", in any case, and ".previous.log"; NAME.previous for another name.
+void previous_log_path(const wchar_t* path, wchar_t* previous) {
+    wchar_t stem[kPathCap];
+    format_wide(stem, kPathCap, L"%ls", path);
+    const size_t n = wcslen(stem);
+    const bool dot_log = n >= 4 && !_wcsicmp(stem + n - 4, L".log");
+    if (dot_log) stem[n - 4] = 0;
+    format_wide(previous, kPathCap, L"%ls.previous%ls", stem, dot_log ? path + n - 4 : L"");
+}
 }  // namespace
 
 void open_log(bool append) {
@@ -26,11 +36,28 @@ void open_log(bool append) {
     else
         format_wide(path, kPathCap, L"%ls\\TolvaneSpeech.log", exe_dir);
     logfile.bytes_written = 0;
+    // A fresh log keeps the last one beside it: a player who starts the game again after a
+    // failure still has the failed session's log to send. If it cannot be kept, the new run
+    // appends to it rather than destroy it.
+    DWORD kept_error = 0;
+    wchar_t previous[kPathCap];
+    const DWORD attributes = GetFileAttributesW(path);
+    // A folder given as the log is left where it is; it cannot be opened as the log either.
+    if (!append && attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        previous_log_path(path, previous);
+        if (!MoveFileExW(path, previous, MOVEFILE_REPLACE_EXISTING)) {
+            kept_error = GetLastError();
+            append = true;
+        }
+    }
     // Append-only access puts every write at the end, also behind lines of another process.
+    // Sharing delete lets the next run rename the log while a one-shot mode still holds it.
     // A log that cannot be opened is not reported anywhere: the log is where it would go.
-    HANDLE file = CreateFileW(path, append ? FILE_APPEND_DATA : GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              NULL, append ? OPEN_ALWAYS : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    HANDLE file = CreateFileW(path, append ? FILE_APPEND_DATA : GENERIC_WRITE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                              append ? OPEN_ALWAYS : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
     logfile.handle = file == INVALID_HANDLE_VALUE ? NULL : file;
+    if (kept_error) log_line("previous log not kept as %ls (error %lu); appending", previous, kept_error);
 }
 
 void(log_line)(const char* format, ...) {

@@ -14,6 +14,9 @@ constexpr int kLogMessageMax = kLogTextMax - kLogPrefixLength;
 // is still written whole.
 constexpr int64_t kLogCap = 2097152;
 
+// Appends, or starts a fresh log (the resident run) after keeping the last one as
+// TolvaneSpeech.previous.log (NAME.previous.log for a --log NAME.log); when that cannot be done
+// the run appends, and says so in its first line.
 void open_log(bool append);
 // One line: the time prefix, the message formatted by format_text, CR LF, in one write. Does
 // nothing without a log or past the cap; a message that cannot be formed leaves the prefix alone.

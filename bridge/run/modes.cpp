@@ -15,6 +15,7 @@ constexpr DWORD kCheckFinishMs = 0;
 int run_check_mode(void) {
     open_log(true);
     log_line("TolvaneSpeech --check, pid %lu, exe dir %ls", GetCurrentProcessId(), exe_dir);
+    log_unknown_options();
     start_speech();
     int code;
     if (!nvda_client_loaded()) {
@@ -37,6 +38,7 @@ int run_say_mode(void) {
     open_log(true);
     log_line("TolvaneSpeech --say, pid %lu, backend %d (%s), exe dir %ls", GetCurrentProcessId(), backend,
              backend_legend(), exe_dir);
+    log_unknown_options();
     start_speech();
     speak(say_text, !say_queued);
     const int code = say_exit_code(speech_route);
@@ -44,4 +46,16 @@ int run_say_mode(void) {
     end_speech(kSayFinishMs);
     close_log();
     return code;
+}
+
+int run_nothing_done(void) {
+    open_log(true);
+    log_line("nothing done: unknown option %ls", unknown_options[0]);
+    close_log();
+    return kUnknownOptionExit;
+}
+
+void log_unknown_options(void) {
+    for (int i = 0; i < unknown_option_count && i < kUnknownOptionsCap; i++)
+        log_line("unknown option ignored: %ls", unknown_options[i]);
 }

@@ -59,6 +59,10 @@ bool read_option(const wchar_t* arg, const wchar_t* value) {
     }
     return false;
 }
+void note_unknown_option(const wchar_t* arg) {
+    if (settings.unknown_option_count < kUnknownOptionsCap) settings.unknown_options[settings.unknown_option_count] = arg;
+    settings.unknown_option_count++;
+}
 }  // namespace
 
 const wchar_t (&default_game_exe_name)[kGameExeNameCap] = kDefaults.game_exe_name;
@@ -82,6 +86,8 @@ const bool& quiet = settings.quiet;
 const wchar_t* const& say_text = settings.say_text;
 const bool& say_queued = settings.say_queued;
 const bool& check_mode = settings.check_mode;
+const wchar_t* const (&unknown_options)[kUnknownOptionsCap] = settings.unknown_options;
+const int& unknown_option_count = settings.unknown_option_count;
 
 void reset_settings(void) { renew(settings); }
 
@@ -139,6 +145,8 @@ void parse_command_line(int argc, wchar_t** argv) {
                 settings.say_queued = true;
             else if (!wcscmp(arg, L"--check"))
                 settings.check_mode = true;
+            else
+                note_unknown_option(arg);
         }
         if (takes_value && value) i++;
     }

@@ -18,6 +18,8 @@ constexpr int kInstanceNameCap = 96;
 constexpr int kGameExeNameCap = 260;
 // A text setting (a part of a voice's name) is at most 127 units; a longer value is cut.
 constexpr int kSettingTextCap = 128;
+// Unknown arguments named in the log; any past these are counted only.
+constexpr int kUnknownOptionsCap = 8;
 
 // ---- The settings: main thread; load_settings and parse_command_line write them before a mode
 // starts, and nothing writes them afterwards. Each default is the one the ini file documents.
@@ -44,6 +46,10 @@ struct bridge_settings {
     const wchar_t* say_text = NULL;  // NULL: no --say; points into the argument vector
     bool say_queued = false;
     bool check_mode = false;
+    // Arguments that are neither an option nor an option's value: typos, or a newer launcher's
+    // options. They point into the argument vector.
+    const wchar_t* unknown_options[kUnknownOptionsCap] = {};
+    int unknown_option_count = 0;  // all of them, also past the cap
 };
 
 // What the rest of the bridge reads; only this module writes them.
@@ -68,6 +74,8 @@ extern const bool& quiet;
 extern const wchar_t* const& say_text;
 extern const bool& say_queued;
 extern const bool& check_mode;
+extern const wchar_t* const (&unknown_options)[kUnknownOptionsCap];
+extern const int& unknown_option_count;
 
 // ---- The ini file's keys, one row each: load_settings reads them in this order, and the unit
 // tests check the shipped defaults file against them. A missing key reads as the field's default.
@@ -111,7 +119,8 @@ inline constexpr setting_key_row kSettingKeys[] = {
 // Every setting to its default, then folders, default paths and the ini file. Reads the
 // executable's own path.
 void load_settings(void);
-// Applies the command line over the ini values; argv[0] is the program path and is skipped.
+// Applies the command line over the ini values; argv[0] is the program path and is skipped. An
+// argument that is no option nor an option's value is kept in unknown_options.
 void parse_command_line(int argc, wchar_t** argv);
 // Tests only: puts every setting back to its compiled-in default (reset_bridge_state; the run
 // calls load_settings once).

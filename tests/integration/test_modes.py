@@ -149,7 +149,10 @@ def test_ini_backend_and_odd_arguments(scene):
     odd = ["--pid", "12abc", "--game-timeout", "99999999999", "--instance", "x" * 200,
            "--file", "f" * 1000, "--log", "", "--game-exe", "--file", "--bogus", "-1"]
     assert scene.run("--say", "odd", "--backend", "log", *odd) == 0
-    assert scene.log_messages()[-2:] == ["say!: odd", "speech output now: log-only"]
+    messages = scene.log_messages()
+    assert messages[-2:] == ["say!: odd", "speech output now: log-only"]
+    assert [m for m in messages if m.startswith("unknown")] == ["unknown option ignored: --bogus",
+                                                                "unknown option ignored: -1"]
     # --say without its text is skipped: the resident run, which here finds no game.
     assert scene.run("--game-timeout", "1", "--quiet", "--say") == 0
     assert scene.log_messages()[0].startswith(h.STARTED)

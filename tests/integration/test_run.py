@@ -16,11 +16,13 @@ def messages_after(scene, prefix):
 def test_attached_by_pid_ends_with_the_game(scene):
     scene.install_nvda("stub")  # its record tells when the client is unloaded
     game = scene.start_game()
-    bridge = scene.start("--pid", str(game.pid), "--from-start")
+    # An option this bridge does not know, as a newer launcher may pass, is named and ignored.
+    bridge = scene.start("--pid", str(game.pid), "--from-start", "--newer-option")
     scene.wait_log("hang watchdog on")
     messages = scene.log_messages()
     assert messages[0].startswith(h.STARTED)
     assert messages[0].endswith("file=%s\\speech.txt gamedir=%s" % (scene.exe_dir_win, scene.win(scene.game_dir)))
+    assert messages.pop(1) == "unknown option ignored: --newer-option"
     assert messages[1:6] == [
         "NVDA: loaded nvdaControllerClient.dll",
         "watching game process %d (--pid); will exit when it exits" % game.pid,
@@ -44,6 +46,12 @@ def test_attached_by_pid_ends_with_the_game(scene):
 
 def test_started_by_hand_without_a_game(scene):
     scene.install_nvda()
+    # "--check" typed by ear without its minus signs starts nothing and leaves the log whole.
+    scene.write("TolvaneSpeech.log", "[10:00:00.000] the failed session\r\n")
+    assert scene.run("check") == 2 and scene.run("--quiet", "-check") == 2
+    failed = scene.log()
+    assert scene.log_messages() == ["the failed session", "nothing done: unknown option check",
+                                    "nothing done: unknown option -check"]
     start = time.time()
     assert scene.run("--game-timeout", "5") == 0
     took = time.time() - start
@@ -51,12 +59,15 @@ def test_started_by_hand_without_a_game(scene):
     assert scene.spoken_nvda() == [("cancel",), ("speak", "Tolvane Speech ready")]
     assert scene.log_messages()[-2:] == ["no game process seen in 5 s; quitting",
                                          "bye (1 lines spoken, 0 hotkey presses forwarded, 0 ignored)"]
+    assert scene.read("TolvaneSpeech.previous.log", "rb").decode() == failed
 
-    # --quiet: the same without the ready line.
+    # --quiet: the same without the ready line; the run before is now the previous one.
     os.remove(scene.path("nvda_calls.txt"))
+    first_run = scene.log()
     assert scene.run("--game-timeout", "1", "--quiet") == 0
     assert scene.spoken_nvda() == []
     assert scene.log_messages()[-1] == "bye (0 lines spoken, 0 hotkey presses forwarded, 0 ignored)"
+    assert scene.read("TolvaneSpeech.previous.log", "rb").decode() == first_run
 
 
 test_started_by_hand_without_a_game.timeout = 60

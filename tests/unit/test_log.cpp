@@ -76,7 +76,7 @@ TEST(log_cap_writes_the_crossing_line_whole) {
     CHECK(text.find("dropped") == std::string::npos);
 }
 
-TEST(log_appends_to_old_text_without_counting_it_and_a_fresh_open_empties_the_file) {
+TEST(log_appends_to_old_text_without_counting_it_and_a_fresh_open_keeps_the_last_log) {
     std::string old(3000000, 'o');
     std::wstring path = fresh_log(true, old);
     log_line("appended");
@@ -91,6 +91,33 @@ TEST(log_appends_to_old_text_without_counting_it_and_a_fresh_open_empties_the_fi
     log_line("fresh");
     close_log();
     CHECK_EQ(unit_read_file(path).size(), (size_t)22);
+    // The fresh log kept the last one whole, as a second fresh one keeps the first.
+    const std::wstring dir = path.substr(0, path.rfind(L'\\'));
+    const std::wstring previous = dir + L"\\TolvaneSpeech.previous.log";
+    CHECK_EQ(unit_read_file(previous).size(), old.size() + 25);
+    open_log(false);
+    close_log();
+    CHECK_EQ(unit_read_file(previous).size(), (size_t)22);
+    CHECK_EQ(unit_read_file(path).size(), (size_t)0);
+
+    // A previous log that cannot be replaced (held open) leaves the log to be appended to.
+    HANDLE held = CreateFileW(previous.c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
+    unit_write_file(path, "kept\r\n");
+    open_log(false);
+    close_log();
+    CloseHandle(held);
+    text = unit_read_file(path);
+    CHECK_EQ(text.substr(0, 7), std::string("kept\r\n["));
+    CHECK(text.find("previous log not kept as " + std::string(previous.begin(), previous.end()) + " (error ") != std::string::npos);
+    CHECK_EQ(text.substr(text.size() - 14), std::string("); appending\r\n"));
+
+    // Another name than NAME.log gets .previous at its end.
+    const std::wstring other = dir + L"\\speech.out";
+    unit_write_file(other, "x");
+    format_wide(settings_for_tests().log_path, kPathCap, L"%ls", other.c_str());
+    open_log(false);
+    close_log();
+    CHECK_EQ(unit_read_file(other + L".previous"), std::string("x"));
 }
 
 TEST(log_without_file_is_silent) {
