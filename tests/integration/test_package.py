@@ -61,21 +61,43 @@ def test_zip_holds_the_release(scene):
     assert set(tools + [cmake]) <= set(buildinfo.split("\r\n")), buildinfo
     assert re.search(r"^Debian package g\+\+-mingw-w64-x86-64-posix \S+\r$", buildinfo, re.M), buildinfo
 
-    # The checksum lines, typed into cmd.exe (Windows' PowerShell does not run here): one quoted
-    # script each, with nothing in it that cmd would expand or take for its own.
+    # The checksum lines, pasted into cmd.exe (Windows' PowerShell does not run here): one quoted
+    # script each, with nothing in it that cmd would expand or take for its own. The zip's own
+    # comes before the step that extracts it and takes the checksum pasted after it.
     scripts = re.findall(r'^powershell -NoProfile -Command "([^"%!^&|<>]*)"\r$', readme, re.M)
-    assert len(scripts) == 2 and "Get-Content SHA256SUMS" in scripts[0], scripts
+    assert len(scripts) == 2 and "Get-Content SHA256SUMS" in scripts[1], scripts
+    assert "$args -contains (Get-FileHash -LiteralPath TolvaneSpeech-%s.zip " % version in scripts[0], scripts
     for script in scripts:
         assert all(script.count(a) == script.count(b) for a, b in ("()", "{}", "[]")) and script.count("'") % 2 == 0
+    assert readme.index(scripts[0]) < readme.index("Step 4. Extract all files") < readme.index(scripts[1])
 
-    # What players are told: a menu without the hook cannot be used, what to check when nothing
-    # speaks, every file to delete, and HangDump's two values.
-    assert "the settings menu cannot be used until you start the game again" in readme
-    assert "No TolvaneSpeech.log in the folder at all" in readme and "begin with say!:, say+: or say^:" in readme
-    assert "error 5 or error 225: a virus scanner" in readme and "HangDump takes only 1 or 0" in readme
-    uninstall = re.search(r"^To uninstall, .*$", readme, re.M).group(0)
-    made = ["TolvaneSpeech.ini", "TolvaneSpeech.log", "TolvaneLaunch.log", "cmd.txt", "speech.txt", "menu_state.txt"]
-    assert all(name in uninstall for name in ZIPPED + made) and "hang_" in uninstall, uninstall
+    # What players are told, heard line by line: no paragraph a listener must hold at once, the
+    # symptoms in the order they are searched for, every file to delete one to a line, what each
+    # log line proves, how the minus signs are heard, and what the settings make of a stray value.
+    assert max(len(line.split()) for line in readme.split("\r\n") if not line.startswith("powershell")) <= 60
+    titles = ["Where the logs are", "I hear nothing", "I hear the Windows voice instead of my screen reader",
+              "The arrow keys or Enter stopped working in the game", "No braille"]
+    at = [readme.index("\r\n\r\n%s\r\n\r\n" % title) for title in titles]
+    assert at == sorted(at), titles
+    uninstall = re.search(r"^To uninstall, .*\r\n((?:.+\r\n)+)", readme, re.M).group(1).split("\r\n")[:-1]
+    made = ["TolvaneSpeech.ini, if you made it", "TolvaneSpeech.log", "TolvaneSpeech.previous.log", "TolvaneLaunch.log",
+            "cmd.txt", "speech.txt", "menu_state.txt"]
+    assert uninstall == ZIPPED + made, uninstall
+    assert "send TolvaneSpeech.log, TolvaneSpeech.previous.log and TolvaneLaunch.log" in readme
+    for told in ("the settings menu cannot be used until you start the game again", "No TolvaneSpeech.log in the folder at all",
+                 '"started TolvaneSpeech.exe, pid N (game pid M)": the game started Tolvane Speech. That alone does not',
+                 '"TolvaneSpeech %s started, pid N," with the same number N' % version,
+                 '"say!:", "say+:" or "say^:"', "Only the first 2000 texts since Tolvane Speech started",
+                 "Only the say test writes this line", "JAWS is still tried before the Windows voice",
+                 '"speech output now: NVDA", "speech output now: JAWS" or "speech output now: SAPI"',
+                 "Press Escape or F2 to close it", "F2 opens the mod's settings menu, and F2 again closes it",
+                 "the screen reader key (Insert or Caps Lock) is held is never taken for the menu",
+                 "two minus signs, then check.", "press NVDA+P", '"nothing done: unknown option NAME"',
+                 "With Backend=log in your settings, 0 means only that the text went into the log",
+                 "Any number but 0 counts as 1, and a word, even yes, counts as 0", "A smaller number, and a word, count as 8",
+                 "names begin with hang_ and end with .dmp: delete them too"):
+        assert told in readme, told
+    assert readme.count("a word, even yes, counts as 0") == 2 and ini.count("a word, even yes, means off") == 2
 
     # The build tree's file, whose keys and values test_settings checks against the bridge's table of keys.
     shipped_ini = os.path.join(build, "package", "TolvaneSpeech-defaults.ini")
