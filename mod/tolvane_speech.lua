@@ -195,12 +195,22 @@ end
 
 -- "menu 1 N" or "menu 0 N", with N one more each time: the bridge acts only on a change of
 -- the text, and any change counts as the mod being alive. The file is rewritten in place (a
--- rename over it fails on Windows); the bridge ignores the moment it is empty.
+-- rename over it fails on Windows); the bridge ignores the moment it is empty. Only a write
+-- that went through sets the pace; a failed one is due again at once.
 local function write_menu(self)
     self.menu_count = (self.menu_count or last_menu_count(self.menu_path)) + 1
-    self.menu_written_at = self.clock()
+    local now = self.clock()
     local line = string.format("menu %d %d\n", self.menu_open and 1 or 0, self.menu_count)
-    return write_file(self.menu_path, "wb", line)
+    local ok, err = write_file(self.menu_path, "wb", line)
+    self.menu_write_due = not ok
+    if ok then self.menu_written_at = now end
+    return ok, err
+end
+
+-- The menu's status after the bridge's answers are forgotten: a new bridge knows nothing of
+-- the last one's, and a menu the mod keeps open is asked of it anew.
+local function menu_fresh(self)
+    self.menu_state = self.menu_open and "asked" or "closed"
 end
 
 -- Touches no file. clock, for tests or a better timer of the game, returns seconds as a
@@ -220,8 +230,10 @@ function M.open(folder, clock)
         cmd_path = join(folder, "cmd.txt"),
         clock = clock or os.clock,
         menu_open = false,
+        menu_state = "closed", -- what menu_status answers
         menu_count = nil, -- read from menu_state.txt at the first write
         menu_written_at = 0,
+        menu_write_due = false, -- the last write of menu_state.txt failed
         cmd_read = nil, -- bytes of cmd.txt taken so far, complete lines only; nil: not looked yet
         cmd_last = "", -- the last line taken, with its line feed
         cmd_after_reset = false, -- cmd_read and cmd_last are the last session's, as reset found them
@@ -275,6 +287,7 @@ function Bridge:reset()
     if not ok then return nil, err end
     self.speech_cut = false
     self.menu_open = false
+    menu_fresh(self)
     remember_last_session(self)
     return write_menu(self)
 end
@@ -346,24 +359,53 @@ function Bridge:ok()
     return append_speech(self, "#ok\n")
 end
 
--- True when the mod's settings menu opens, false when it closes.
+-- True when the mod's settings menu opens, false when it closes. A bridge that refused the
+-- keyboard refuses every opening while it runs, so "refused" stays; the write still goes out,
+-- and the bridge answers it with another NoHook.
 function Bridge:menu(open)
     if type(open) ~= "boolean" then
         error("tolvane: menu needs true or false, got " .. tostring(open), 2)
     end
     self.menu_open = open
+    -- "armed" stays too when the mod follows an F2 whose Armed was read in the same list.
+    if self.menu_state ~= "refused" and not (open and self.menu_state == "armed") then
+        self.menu_state = open and "asked" or "closed"
+    end
     return write_menu(self)
+end
+
+-- "closed", "asked" (menu(true) called, no answer yet), "armed" (the menu keys are the
+-- menu's), "refused" (the keyboard cannot be taken while this bridge runs) or "ended" (a
+-- failsafe gave the keys back). The bridge's answers count once commands has read them.
+function Bridge:menu_status()
+    return self.menu_state
 end
 
 -- Call often while the menu is open (every frame is fine). The bridge takes a menu whose state
 -- has not changed for 5 s for gone, and a bridge started after the menu opened took that
--- opening as its baseline: each rewrite keeps the one and announces the other.
+-- opening as its baseline: each rewrite keeps the one and announces the other. A write that
+-- failed, open or closed, is tried again at the next call.
 function Bridge:keep_menu_alive()
-    if not self.menu_open then return true end
-    local elapsed = self.clock() - self.menu_written_at
-    -- A clock that went back (another clock, a wrap) makes a rewrite due rather than never.
-    if elapsed >= 0 and elapsed < MENU_PACE then return true end
+    if not self.menu_write_due then
+        if not self.menu_open then return true end
+        local elapsed = self.clock() - self.menu_written_at
+        -- A clock that went back (another clock, a wrap) makes a rewrite due rather than never.
+        if elapsed >= 0 and elapsed < MENU_PACE then return true end
+    end
     return write_menu(self)
+end
+
+-- The menu's status after a line of cmd.txt. No opening succeeds after a NoHook, so nothing
+-- follows it but more of them. An Armed with neither the mod's menu open nor an F2 before it
+-- in the same read belongs to an opening that the mod has closed since.
+local function note_menu_answer(self, name, after_f2)
+    if name == "NoHook" then
+        self.menu_state = "refused"
+    elseif name == "MenuOff" then
+        self.menu_state = "ended"
+    elseif name == "Armed" and (self.menu_open or after_f2) then
+        self.menu_state = "armed"
+    end
 end
 
 -- The complete lines of cmd.txt since the last call, in order, as {name = "F1", tick = 12345};
@@ -386,6 +428,8 @@ function Bridge:commands()
     if data == false then return list end
     local first = self.cmd_read == nil or (self.cmd_after_reset and not renewed)
     self.cmd_after_reset = false
+    -- A new bridge, or none yet: the last one's answers about the menu no longer hold.
+    if renewed or not data then menu_fresh(self) end
     if not data then
         -- Whatever appears later is new.
         self.cmd_read, self.cmd_last = 0, ""
@@ -400,6 +444,7 @@ function Bridge:commands()
     self.cmd_read = read + #complete
     self.cmd_last = complete:match("[^\n]*\n$")
     if first then return list end
+    local after_f2 = false
     for line in complete:gmatch("([^\n]*)\n") do
         -- Lines other than "key NAME TICK" are skipped.
         local name, tick = line:match("^key (%w+) (%d+)$")
@@ -409,6 +454,8 @@ function Bridge:commands()
             -- "menu 1" would take it again, over and over, so the menu counts as closed
             -- until the mod opens it anew.
             if name == "MenuOff" or name == "NoHook" then self.menu_open = false end
+            after_f2 = after_f2 or name == "F2"
+            note_menu_answer(self, name, after_f2)
         end
     end
     return list

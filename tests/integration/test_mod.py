@@ -13,6 +13,7 @@ def test_the_lua_module_drives_the_bridge(scene):
     mod = LuaMod(scene)
     assert mod.call("bridge:reset()") == mod.call("bridge:menu(true)") == "true"  # before the bridge
     assert mod.call("names()") == ""
+    assert mod.call("bridge:menu_status()") == "asked"
     game, bridge, _ = h.start_keys_scene(scene, mod=False, backend="auto")
 
     texts = ["-dash", "#hash", "?3 question", "+plus", "!bang"]
@@ -43,6 +44,7 @@ def test_the_lua_module_drives_the_bridge(scene):
     assert not [m for m in scene.log_messages() if m.startswith("FAILSAFE")], scene.log()
     assert h.VK["Down"] not in h.game_keys(game)
     assert mod.call("names()") == "Armed Down Down"
+    assert mod.call("bridge:menu_status()") == "armed"
     assert mod.call("bridge:menu(false)") == "true"
     scene.wait_log(r"^settings menu closed \(Lua closed the menu\)")
 

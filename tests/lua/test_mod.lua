@@ -177,11 +177,31 @@ test("the_version_is_the_projects", function()
     eq(tolvane.VERSION, cmake:match("project%(Tolvane VERSION ([%d.]+)"))
 end)
 
-test("menu_state_counts_up_and_keep_alive_keeps_its_pace", function()
+test("menu_state_counts_up_keep_alive_keeps_its_pace_and_the_status_follows_the_bridge", function()
     local now = 100
     local b = tolvane.open(dir, function() return now end)
-    assert(b:reset() and b:menu(true))
-    eq(read("menu_state.txt"), "menu 1 2\n")
+    local function answered(lines) -- the bridge appends to cmd.txt, the mod reads it
+        local file = assert(real_open(dir .. "/cmd.txt", "ab"))
+        file:write(lines)
+        file:close()
+        b:commands()
+        return b:menu_status()
+    end
+    local function folder_away()
+        io.open = function(path, mode)
+            if path:find("menu_state", 1, true) then return nil, path .. ": No such file or directory", 2 end
+            return real_open(path, mode)
+        end
+    end
+    assert(b:reset())
+    folder_away()
+    local ok, why = b:menu(true)
+    assert(ok == nil and why:find("No such file") and b:menu_status() == "asked")
+    ok, why = b:keep_menu_alive() -- a failed write is due again at once, and answers as it went
+    assert(ok == nil and why:find("No such file"))
+    io.open = real_open
+    assert(b:keep_menu_alive())
+    eq(read("menu_state.txt"), "menu 1 4\n")
     local writes = ""
     for step = 1, 40 do -- 4 s in 0.1 s steps
         now = 100 + step / 10
@@ -191,16 +211,30 @@ test("menu_state_counts_up_and_keep_alive_keeps_its_pace", function()
     end
     eq(writes, "10 20 30 40 ")
     eq(#b:commands(), 0) -- a mod reads its commands all along
+    eq(answered("key Armed 1\n"), "armed")
     now = 50 -- a clock that went back
     assert(b:keep_menu_alive())
-    eq(read("menu_state.txt"), "menu 1 7\n")
-    write("cmd.txt", "key MenuOff 1\n") -- the bridge gave the keyboard back: no more "menu 1"
-    b:commands()
+    eq(read("menu_state.txt"), "menu 1 9\n")
+    eq(answered("key MenuOff 2\n"), "ended") -- the bridge gave the keyboard back: no more "menu 1"
     now = 60
     assert(b:keep_menu_alive())
-    eq(read("menu_state.txt"), "menu 1 7\n")
+    eq(read("menu_state.txt"), "menu 1 9\n")
+    -- Armed counts for the mod's open menu, or after an F2 the mod has yet to follow.
+    assert(b:menu(true) and b:menu(false))
+    eq(answered("key Armed 3\n") .. answered("key F2 4\nkey Armed 5\n"), "closedarmed")
+    assert(b:menu(true) and b:menu_status() == "armed")
+    -- A refusal holds while this bridge runs; a new bridge starts afresh.
+    eq(answered("key NoHook 6\n"), "refused")
+    assert(b:menu(false) and b:menu(true) and b:menu_status() == "refused")
+    write("cmd.txt", "")
+    eq(answered(""), "asked")
+    folder_away() -- a failed close is written at the next call as well
+    assert(not b:menu(false))
+    io.open = real_open
+    assert(b:keep_menu_alive() and b:keep_menu_alive())
+    eq(read("menu_state.txt"), "menu 0 16\n")
     assert(tolvane.open(dir):menu(false)) -- a reloaded mod counts on from the file
-    eq(read("menu_state.txt"), "menu 0 8\n")
+    eq(read("menu_state.txt"), "menu 0 17\n")
 end)
 
 print(string.format("%d passed, %d failed", passed, failed))
