@@ -19,7 +19,7 @@
 local M = {}
 
 -- The release of TolvaneSpeech this module comes with.
-M.VERSION = "1.1.0"
+M.VERSION = "1.2.0"
 
 -- The bridge cuts a line after 16384 bytes (prefix included, line feed not), and it reads
 -- each piece as a line of its own.

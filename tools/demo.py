@@ -105,7 +105,7 @@ def resident_run(bed, hang):
 
     time.sleep(1.0)  # the version line waits until the game window has been in front for 700 ms
     mod_calls(scene, mod, [
-        'bridge:say("Welcome back, captain.")',
+        'bridge:queue("Welcome back, captain.")',  # a say would cut off a version line still held
         'bridge:queue("The harbour is quiet tonight.")',
         'bridge:alert("Man overboard!")',
         'bridge:say("Enemy ship on the horizon!")',
