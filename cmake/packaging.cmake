@@ -1,8 +1,7 @@
-# Release packaging, included by CMakeLists.txt: the release zip (make package) and the files it
-# adds to the two shipped ones.
-# The release zip (make package): its files in this order, the text files in CR LF for
-# Notepad; package.py adds SHA256SUMS for them. The settings go as defaults that the bridge
-# never reads, so that an update cannot replace a player's own TolvaneSpeech.ini.
+# Release packaging, included by CMakeLists.txt: the release zip (make package), its files in
+# this order, the text files in CR LF for Notepad; package.py adds SHA256SUMS for them. The
+# settings go as defaults that the bridge never reads, so that an update cannot replace a
+# player's own TolvaneSpeech.ini.
 set(TOLVANE_DIST_DIR ${CMAKE_SOURCE_DIR}/dist CACHE PATH "Folder of the release zip")
 configure_file(package/README.txt.in package/README.txt @ONLY NEWLINE_STYLE CRLF)
 configure_file(package/TolvaneSpeech-defaults.ini package/TolvaneSpeech-defaults.ini @ONLY NEWLINE_STYLE CRLF)

@@ -292,26 +292,28 @@ function Bridge:reset()
     return write_menu(self)
 end
 
--- Speak text, cutting off what is being said.
-function Bridge:say(text)
+-- A caller's text, checked, written with its flag and kept in history. The public functions
+-- call it last (a tail call), so that an error still names the caller's line.
+local function say_as(self, text, flag)
     local checked, why = check_text(text)
     if not checked then return nil, why end
-    return write_text(self, checked, "!", true)
+    return write_text(self, checked, flag, true)
+end
+
+-- Speak text, cutting off what is being said.
+function Bridge:say(text)
+    return say_as(self, text, "!")
 end
 
 -- Speak text after what is being said.
 function Bridge:queue(text)
-    local checked, why = check_text(text)
-    if not checked then return nil, why end
-    return write_text(self, checked, "+", true)
+    return say_as(self, text, "+")
 end
 
 -- Speak text at once, for something urgent and short: where the speech route can, what it cut
 -- into goes on afterwards; elsewhere it interrupts as say does.
 function Bridge:alert(text)
-    local checked, why = check_text(text)
-    if not checked then return nil, why end
-    return write_text(self, checked, "^", true)
+    return say_as(self, text, "^")
 end
 
 -- The last n texts written by say, queue and alert (all kept when n is nil or larger), oldest
@@ -334,8 +336,9 @@ end
 -- kept: pressed twice it says the same text twice, and it pushes none of the game's own texts
 -- out of history.
 function Bridge:repeat_last()
-    if self.history_kept == 0 then return nil, "tolvane: nothing said yet" end
-    return write_text(self, self.history_ring[(self.history_next - 2) % HISTORY_MAX + 1], "!", false)
+    local last = self:history(1)[1]
+    if last == nil then return nil, "tolvane: nothing said yet" end
+    return write_text(self, last, "!", false)
 end
 
 function Bridge:stop()

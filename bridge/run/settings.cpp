@@ -59,6 +59,7 @@ bool read_option(const wchar_t* arg, const wchar_t* value) {
     }
     return false;
 }
+
 void note_unknown_option(const wchar_t* arg) {
     if (settings.unknown_option_count < kUnknownOptionsCap) settings.unknown_options[settings.unknown_option_count] = arg;
     settings.unknown_option_count++;

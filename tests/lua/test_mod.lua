@@ -30,6 +30,15 @@ local function joined(list) return table.concat(list, "|") end
 
 local real_open = io.open
 
+-- io.open fails for the files whose path holds part, as Windows would with message; test puts
+-- it back after each case, and so does a case that is done with it.
+local function refuse_open(part, message)
+    io.open = function(path, mode)
+        if path:find(part, 1, true) then return nil, path .. ": " .. message end
+        return real_open(path, mode)
+    end
+end
+
 local function test(name, fn)
     if only and not name:find(only, 1, true) then return end
     for _, file in ipairs({"speech.txt", "cmd.txt", "menu_state.txt"}) do os.remove(dir .. "/" .. file) end
@@ -163,10 +172,7 @@ test("a_full_disk_glues_no_texts_and_a_held_file_repeats_no_keys", function(b)
     write("cmd.txt", "key F1 1\n")
     eq(#b:commands(), 0)
     write("cmd.txt", "key F1 1\nkey F2 2\n")
-    io.open = function(path, mode)
-        if path:find("cmd.txt", 1, true) then return nil, path .. ": Permission denied", 13 end
-        return real_open(path, mode)
-    end
+    refuse_open("cmd.txt", "Permission denied")
     eq(#b:commands(), 0)
     io.open = real_open
     eq(names(b:commands()), "F2 ")
@@ -187,14 +193,8 @@ test("menu_state_counts_up_keep_alive_keeps_its_pace_and_the_status_follows_the_
         b:commands()
         return b:menu_status()
     end
-    local function folder_away()
-        io.open = function(path, mode)
-            if path:find("menu_state", 1, true) then return nil, path .. ": No such file or directory", 2 end
-            return real_open(path, mode)
-        end
-    end
     assert(b:reset())
-    folder_away()
+    refuse_open("menu_state", "No such file or directory")
     local ok, why = b:menu(true)
     assert(ok == nil and why:find("No such file") and b:menu_status() == "asked")
     ok, why = b:keep_menu_alive() -- a failed write is due again at once, and answers as it went
@@ -228,7 +228,8 @@ test("menu_state_counts_up_keep_alive_keeps_its_pace_and_the_status_follows_the_
     assert(b:menu(false) and b:menu(true) and b:menu_status() == "refused")
     write("cmd.txt", "")
     eq(answered(""), "asked")
-    folder_away() -- a failed close is written at the next call as well
+    -- A failed close is written at the next call as well.
+    refuse_open("menu_state", "No such file or directory")
     assert(not b:menu(false))
     io.open = real_open
     assert(b:keep_menu_alive() and b:keep_menu_alive())
